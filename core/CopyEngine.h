@@ -1,0 +1,10 @@
+// The copy engine: the [Files] entries copied chunk by chunk, one posted step at a time.
+#pragma once
+
+// Cuts `value` at its last ';' and returns the source name after it, or the whole value.
+char *SplitEntryValue(char *value);
+// Puts `sourceName` behind the installer's own directory in SourcePath. Returns 0, or -1 when
+// the path would not fit (SourcePath then holds no usable path and must not be opened).
+int FormSourcePath(const char *sourceName);
+// Adds a file size to a byte total, saturating at the largest int and ignoring negative sizes.
+void AddFileSize(int *total, int size);

@@ -1,0 +1,111 @@
+// The installer's one program-wide record: everything the steps of an installation share.
+#pragma once
+
+#include <windows.h>
+
+#include "script/ScriptReader.h"
+
+enum {
+    NAME_CAPACITY = 32,    // names loaded at start-up
+    VALUE_CAPACITY = 128,  // script values, folders, TargetDirectory
+    PATH_CAPACITY = 260,   // paths
+    COPY_CHUNK_SIZE = 8192,
+};
+
+// The private messages of the installation, posted to the main window in chain order.
+enum {
+    WM_INSTALL_START = WM_USER,      // directory dialog, then WM_COPY_NEXT_FILE
+    WM_COPY_NEXT_FILE = WM_USER + 1, // one [Files] line opened, then WM_COPY_CHUNK
+    WM_COPY_CHUNK = WM_USER + 2,     // one chunk copied, then WM_COPY_CHUNK or WM_COPY_NEXT_FILE
+    WM_COPY_DONE = WM_USER + 3,      // copy dialog closed, then WM_MAKE_SHORTCUTS
+    WM_MAKE_SHORTCUTS = WM_USER + 4, // program group, then WM_REGISTER_APP
+    WM_REGISTER_APP = WM_USER + 5,   // registry entries, then the work of WM_FINISH
+    WM_FINISH = WM_USER + 6,         // final report, then the end
+};
+
+// One registry key opened along a key path.
+struct KeyNode {
+    HKEY Key;
+    KeyNode *Next;
+};
+
+// The keys opened along the key path being walked; all null between two registry operations.
+struct KeyChainState {
+    KeyNode *Head;
+    KeyNode *Tail;
+    KeyNode *Next;
+};
+
+struct InstallState {
+    HINSTANCE Instance;
+    HWND MainWindow;
+    HWND CopyDialog;
+
+    // Strings loaded at start-up
+    char ClassName[NAME_CAPACITY];
+    char DirectoryPrompt[VALUE_CAPACITY];
+    char SizeFormat[VALUE_CAPACITY];
+    char FilesSection[NAME_CAPACITY];
+    char GroupSection[NAME_CAPACITY];
+    char InstallSection[NAME_CAPACITY];
+    char RegistrationSection[NAME_CAPACITY];
+    char ApplicationKey[NAME_CAPACITY];
+    char BitmapKey[NAME_CAPACITY];
+    char CaptionKey[NAME_CAPACITY];
+    char DirectoryKey[NAME_CAPACITY];
+    char SuffixesKey[NAME_CAPACITY];
+
+    // [Install] values
+    char BitmapName[VALUE_CAPACITY];
+    char ApplicationName[VALUE_CAPACITY];
+    char CaptionText[VALUE_CAPACITY];
+    char TargetDirectory[VALUE_CAPACITY];
+
+    // The module path, then the script path, then the current source path; its first
+    // FileNameOffset characters are the installer's own directory.
+    char SourcePath[PATH_CAPACITY];
+    int DriveLength;
+    int FileNameOffset;
+    int DotOffset;
+
+    // Background window
+    char BitmapPath[VALUE_CAPACITY];
+    HBITMAP BackgroundBitmap;
+    int ClientWidth;
+    int ClientHeight;
+    HBRUSH FillBrush;
+    HBRUSH BandBrush;
+
+    // The script and the walk through it
+    HGLOBAL ScriptHandle;
+    char *InstallScript;
+    int ScriptCursor;
+    ScriptLine Line;
+    int LastLineLength;
+    char EntryKey[VALUE_CAPACITY];
+    char EntryValue[VALUE_CAPACITY];
+
+    // Copying
+    char CopyBuffer[COPY_CHUNK_SIZE];
+    HANDLE SourceHandle;
+    HANDLE DestinationHandle;
+    char DestinationPath[PATH_CAPACITY];
+    DWORD ChunkBytes;
+
+    // Program group and registration
+    char ProgramsFolder[VALUE_CAPACITY];
+    char DesktopFolder[VALUE_CAPACITY];
+    char GroupFolder[VALUE_CAPACITY];
+    char SuffixList[VALUE_CAPACITY];
+    KeyChainState KeyChain;
+
+    // Counters and flags
+    int FailureCount;
+    int CancelRequested;
+    int TotalBytes;
+    int CopiedBytes;
+    int FileBytesDone;
+    int FileBytesTotal;
+};
+
+extern InstallState State;

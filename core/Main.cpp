@@ -1,0 +1,142 @@
+// The entry point: start-up, the message loop and the clean-up at exit.
+#include <string.h>
+
+#include "core/CopyEngine.h"
+#include "core/InstallState.h"
+#include "resources/resource.h"
+#include "script/ScriptReader.h"
+#include "script/TextHelpers.h"
+#include "ui/Messages.h"
+
+static const char SCRIPT_EXTENSION[] = ".inf";
+
+// The strings held from start-up, in the order they are loaded.
+static void LoadStartupStrings(void)
+{
+    static const struct {
+        UINT Id;
+        char *Field;
+        int Capacity;
+    } strings[] = {
+        { IDS_CLASS_NAME, State.ClassName, NAME_CAPACITY },
+        { IDS_DIRECTORY_PROMPT, State.DirectoryPrompt, VALUE_CAPACITY },
+        { IDS_SIZE_FORMAT_LD, State.SizeFormat, VALUE_CAPACITY },
+        { IDS_FILES_SECTION, State.FilesSection, NAME_CAPACITY },
+        { IDS_GROUP_SECTION, State.GroupSection, NAME_CAPACITY },
+        { IDS_INSTALL_SECTION, State.InstallSection, NAME_CAPACITY },
+        { IDS_REGISTRATION_SECTION, State.RegistrationSection, NAME_CAPACITY },
+        { IDS_BITMAP_KEY, State.BitmapKey, NAME_CAPACITY },
+        { IDS_APPLICATION_KEY, State.ApplicationKey, NAME_CAPACITY },
+        { IDS_CAPTION_KEY, State.CaptionKey, NAME_CAPACITY },
+        { IDS_DIRECTORY_KEY, State.DirectoryKey, NAME_CAPACITY },
+        { IDS_SUFFIXES_KEY, State.SuffixesKey, NAME_CAPACITY },
+    };
+    for (const auto &string : strings)
+        LoadStringA(State.Instance, string.Id, string.Field, string.Capacity);
+}
+
+// The script is the installer's own path with ".inf" in place of the file name's extension.
+static void FormScriptPath(void)
+{
+    GetModuleFileNameA(NULL, State.SourcePath, PATH_CAPACITY);
+    SplitPath(State.SourcePath, &State.DriveLength, &State.FileNameOffset, &State.DotOffset);
+    // A file name without a dot keeps its name and gains the extension.
+    int at = State.DotOffset != 0 ? State.DotOffset : CopyString(State.SourcePath, PATH_CAPACITY, State.SourcePath);
+    AppendString(State.SourcePath, PATH_CAPACITY, at, SCRIPT_EXTENSION);
+}
+
+// [Install]: every line is tried against every key by its first bytes; the last one wins.
+static void ReadInstallSection(void)
+{
+    const struct {
+        const char *Key;
+        char *Field;
+    } keys[] = {
+        { State.BitmapKey, State.BitmapName },
+        { State.ApplicationKey, State.ApplicationName },
+        { State.CaptionKey, State.CaptionText },
+        { State.DirectoryKey, State.TargetDirectory },
+    };
+    for (;;) {
+        const char *line = State.InstallScript + State.ScriptCursor;
+        int length = ParseScriptLine(line, &State.Line);
+        if (length == 0)
+            break;
+        for (const auto &key : keys) {
+            if (KeyMatches(line, key.Key, (int)strlen(key.Key)) == 0)
+                CopyChars(key.Field, VALUE_CAPACITY, State.Line.ValueStart, State.Line.ValueLength);
+        }
+        State.ScriptCursor += length;
+    }
+}
+
+// [Files], first walk: totals the sizes of the sources and warns about each one that is missing.
+static void SumSourceSizes(void)
+{
+    for (;;) {
+        int length = ParseScriptLine(State.InstallScript + State.ScriptCursor, &State.Line);
+        if (length == 0)
+            break;
+        State.ScriptCursor += length;
+        if (State.Line.KeyLength == 0 && State.Line.ValueLength == 0)
+            continue;
+
+        const char *value = State.Line.ValueStart;
+        int count = State.Line.ValueLength;
+        if (count > 0 && value[0] == '%') {
+            value++;
+            count--;
+        }
+        CopyChars(State.EntryValue, VALUE_CAPACITY, value, count);
+        HANDLE source = INVALID_HANDLE_VALUE;
+        if (FormSourcePath(SplitEntryValue(State.EntryValue)) == 0)
+            source = CreateFileA(State.SourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+        State.SourceHandle = source;
+        if (source == INVALID_HANDLE_VALUE) {
+            ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_OPEN_S, State.SourcePath,
+                                 MB_ICONINFORMATION);
+            State.FailureCount++;
+        } else {
+            AddFileSize(&State.TotalBytes, MeasureFileSize(source));
+            CloseHandle(source);
+        }
+    }
+    State.SourceHandle = NULL;
+}
+
+// Gives back what start-up took before the window existed.
+static void ReleaseScript(void)
+{
+    if (State.ScriptHandle != NULL) {
+        GlobalUnlock(State.ScriptHandle);
+        GlobalFree(State.ScriptHandle);
+        State.ScriptHandle = NULL;
+        State.InstallScript = NULL;
+    }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    memset(&State, 0, sizeof State);
+    State.Instance = instance;
+    LoadStartupStrings();
+    FormScriptPath();
+
+    int exitCode = 0;
+    if (LoadScriptFile(State.Instance, State.ClassName, NULL, State.SourcePath, &State.ScriptHandle,
+                       &State.InstallScript) != 0)
+        return exitCode;
+    if (FindScriptSection(State.Instance, State.ClassName, NULL, State.InstallSection, TRUE, State.InstallScript,
+                          &State.ScriptCursor) == 0) {
+        ReadInstallSection();
+        if (FindScriptSection(State.Instance, State.ClassName, NULL, State.FilesSection, TRUE,
+                              State.InstallScript, &State.ScriptCursor) == 0) {
+            State.FailureCount = 0;
+            State.TotalBytes = 0;
+            SumSourceSizes();
+        }
+    }
+    ReleaseScript();
+    return exitCode;
+}

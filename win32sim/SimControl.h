@@ -1,0 +1,173 @@
+// Test-side controls of win32sim: the sandbox, the scripted user, fault injection and the
+// records that tests assert on. Only tests include this header; product code sees <windows.h>.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Raised when the program under test does something the simulation refuses to guess about:
+// an unexpected message box or dialog, a wait for input nobody gives, a bad handle.
+struct SimFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// ---- The world -------------------------------------------------------------------------------
+
+// Starts a fresh world: no handles, windows, classes, registry keys, faults, records or user.
+// Windows paths "X:\..." map to <sandbox>/X/... on the Linux file system (the folder is emptied).
+// Defaults: module C:\DIST\SETUP.EXE, Windows directory C:\WINDOWS, current directory C:\DIST,
+// language 1033, screen 1024 x 768; C:\WINDOWS and C:\DIST exist.
+void Reset(const std::string &sandboxDirectory);
+std::string Sandbox();
+std::string HostPath(const std::string &windowsPath);  // the Linux path a Windows path maps to
+HINSTANCE Instance();                                   // the module handle to pass to WinMain
+void SetModulePath(const std::string &path);
+void SetWindowsDirectory(const std::string &path);
+void SetCurrentDirectory(const std::string &path);     // also decides _getdrive (0 for \\server\share)
+void SetLanguage(LANGID language);                      // 1033, 1036 or 1040
+void SetScreenSize(int width, int height);
+
+// Files for tests to prepare and inspect, by Windows path; directories are created as needed.
+void PutFile(const std::string &windowsPath, const std::string &bytes);
+std::optional<std::string> GetFile(const std::string &windowsPath);
+bool DirectoryExists(const std::string &windowsPath);
+void PutFileTimes(const std::string &windowsPath, const FILETIME &creation, const FILETIME &access, const FILETIME &write);
+bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *access, FILETIME *write);
+
+// ---- Fault injection -------------------------------------------------------------------------
+// A path filter matches when the Windows path contains the text, without regard to case; an empty
+// filter matches every path. "times" counts matching calls that fail; -1 is every one from now on.
+
+void FailOpen(const std::string &pathContains, DWORD error = ERROR_FILE_NOT_FOUND, int times = -1);
+// Reads of a matching file: once `afterBytes` bytes have been delivered, the next read fails with
+// `error` (0: it succeeds short instead, delivering what remains up to the limit and then 0 bytes).
+void FailRead(const std::string &pathContains, uint64_t afterBytes, DWORD error = ERROR_CANTREAD);
+// Writes to a matching file: once `afterBytes` bytes are written, a write fails with `error`.
+void FailWrite(const std::string &pathContains, uint64_t afterBytes, DWORD error = ERROR_DISK_FULL);
+void FailCreateDirectory(const std::string &pathContains, DWORD error, int times = -1);
+void FailSeek(const std::string &pathContains);                 // _llseek on a matching file fails
+void FailGlobalAlloc(int nth);                                   // the nth GlobalAlloc from now (1-based)
+void FailGlobalLock(int nth);
+void FailHeapAlloc(int nth);
+void FailRegistryOpen(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
+void FailRegistryQuery(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
+void FailRegistryWrite(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
+void FailCoCreateInstance(HRESULT result, int times = -1);
+void FailComMethod(const std::string &method, HRESULT result);  // "SetPath", "QueryInterface", "Save", ...
+void FailCreateWindow();                                         // the next top-level CreateWindowExA
+
+// ---- Accounting: what is still held --------------------------------------------------------
+
+int OpenFileHandles();
+int LiveGlobalBlocks();
+int LockedGlobalBlocks();
+int LiveHeapBlocks();
+int OpenRegistryKeys();       // opened or created keys not closed (the predefined roots are not counted)
+int LiveGdiObjects();         // brushes and bitmaps created and not deleted
+int LiveDeviceContexts();     // GetDC/BeginPaint/CreateCompatibleDC not released
+int LiveComObjects();
+int ComInitialisations();     // CoInitialize calls not matched by CoUninitialize
+int RegisteredClasses();
+
+// ---- Registry ---------------------------------------------------------------------------------
+
+void RegPutString(HKEY root, const std::string &path, const std::string &name, const std::string &text,
+                  bool withTerminator = true);
+void RegPutValue(HKEY root, const std::string &path, const std::string &name, DWORD type, const std::string &bytes);
+struct RegValue { DWORD type; std::string bytes; };
+std::optional<RegValue> RegGet(HKEY root, const std::string &path, const std::string &name);
+bool RegKeyExists(HKEY root, const std::string &path);
+void RegDeleteValue(HKEY root, const std::string &path, const std::string &name);
+int RegKeyOpenCount();        // RegOpenKeyExA/RegCreateKeyExA calls since Reset
+int RegKeyCloseCount();       // RegCloseKey calls since Reset, roots included
+
+// ---- Shell links written by the shell link object ----------------------------------------------
+
+struct LinkRecord {
+    std::string file, target, description, iconFile;
+    int iconIndex = 0;
+    int showCommand = 0;
+    bool iconSet = false;
+    std::string workingDirectory, arguments;
+};
+const std::vector<LinkRecord> &Links();
+std::optional<LinkRecord> ReadLink(const std::string &windowsPath);   // decodes a link file in the sandbox
+
+// ---- Records ----------------------------------------------------------------------------------
+
+struct MessageBoxRecord {
+    HWND owner;
+    std::string caption, text;
+    UINT type;
+    int answer;
+};
+const std::vector<MessageBoxRecord> &MessageBoxes();
+
+// One entry per PostMessageA, per SendMessageA from the program, per message box and per dialog.
+struct TraceEntry {
+    enum Kind { Post, Send, MessageBox, DialogOpened, DialogClosed } kind;
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::string text;   // message box text or dialog template name
+};
+const std::vector<TraceEntry> &Trace();
+// Messages waiting in the queue for a window (null: any window) within [first, last].
+int QueuedMessages(HWND window, UINT first, UINT last);
+
+// ---- Windows, for inspection and for the scripted user ------------------------------------------
+
+HWND FindWindowByTemplate(const std::string &templateName);    // a live dialog made from that template
+HWND MainWindowOfClass(const std::string &className);
+std::string WindowText(HWND window);
+std::string ControlText(HWND dialog, int id);
+DWORD WindowStyle(HWND window);
+HWND WindowOwner(HWND window);
+std::string ClassOf(HWND window);
+HICON ClassIcon(const std::string &className);
+std::string IconName(HICON icon);                               // the resource name an icon came from
+HBRUSH ClassBackground(const std::string &className);
+int EditLimit(HWND dialog, int id);                             // EM_LIMITTEXT value of an edit control
+RECT WindowRect(HWND window);
+
+// Pixels of a window's client area as the program painted them (0x00BBGGRR per pixel).
+struct Pixels {
+    int width = 0, height = 0;
+    std::vector<COLORREF> data;
+    COLORREF at(int x, int y) const { return data[size_t(y) * width + x]; }
+};
+Pixels WindowPixels(HWND window);
+// Block copies made onto a window since the last call: destination rectangle of each BitBlt.
+std::vector<RECT> TakeBlits(HWND window);
+
+// The user's actions: they queue input the way a person's would, to be handled by the running loop.
+void TypeText(HWND dialog, int id, const std::string &text);   // replaces the edit control's text
+void PressButton(HWND dialog, int id);                          // a click on the button
+void PressKey(HWND window, UINT virtualKey);                    // to the focused control of the window
+void ClickCloseBox(HWND window);                                // the title bar's close box
+void ResizeClient(HWND window, int width, int height);          // WM_SIZE, then a repaint
+
+// The scripted user. Each hook is optional; when the program waits for something the user has no
+// hook for, SimFailure is raised naming what was waiting (an unexpected box or dialog fails loudly).
+struct User {
+    // A message box is shown: return the button pressed (IDOK, IDCANCEL, IDYES, IDNO, ...).
+    std::function<int(const MessageBoxRecord &)> onMessageBox;
+    // A modal dialog from `templateName` waits for input; act on it (type, press) at least once.
+    std::function<void(HWND dialog, const std::string &templateName)> onDialog;
+    // The main message loop finds nothing to do; act, or the run fails as hung.
+    std::function<void()> onIdle;
+    // Every message the program's loops take from the queue, before it is handled.
+    std::function<void(const MSG &)> onMessage;
+};
+void SetUser(const User &user);
+
+}  // namespace sim

@@ -1,0 +1,73 @@
+// win32sim wsprintfA: the formatting routine's own rules (at most 1024 characters written, the
+// conversions %s %c %d %i %u %x %X %ld %lu %lx and %%), not the C library's.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+
+extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
+{
+    const size_t LIMIT = 1024;
+    std::string out;
+    va_list args;
+    va_start(args, format);
+    for (const char *at = format; *at != '\0' && out.size() < LIMIT; at++) {
+        if (*at != '%') {
+            out += *at;
+            continue;
+        }
+        at++;
+        std::string spec = "%";
+        while (*at == '-' || *at == '#' || *at == '0' || *at == ' ')
+            spec += *at++;
+        while (*at >= '0' && *at <= '9')
+            spec += *at++;
+        if (*at == '.') {
+            spec += *at++;
+            while (*at >= '0' && *at <= '9')
+                spec += *at++;
+        }
+        bool isLong = false;
+        if (*at == 'l' || *at == 'h') {
+            isLong = *at == 'l';
+            at++;
+        }
+        char conversion = *at;
+        char piece[LIMIT + 1];
+        switch (conversion) {
+        case 's': {
+            const char *text = va_arg(args, const char *);
+            snprintf(piece, sizeof piece, (spec + "s").c_str(), text != nullptr ? text : "(null)");
+            out += piece;
+            break;
+        }
+        case 'c':
+            snprintf(piece, sizeof piece, (spec + "c").c_str(), va_arg(args, int));
+            out += piece;
+            break;
+        case 'd':
+        case 'i':
+            snprintf(piece, sizeof piece, (spec + "d").c_str(), isLong ? (int)va_arg(args, LONG) : va_arg(args, int));
+            out += piece;
+            break;
+        case 'u':
+        case 'x':
+        case 'X':
+            snprintf(piece, sizeof piece, (spec + conversion).c_str(), isLong ? (unsigned)va_arg(args, DWORD) : va_arg(args, unsigned));
+            out += piece;
+            break;
+        case '\0':
+            at--;
+            break;
+        default:
+            out += conversion;  // "%%" and unknown conversions give the character itself
+            break;
+        }
+    }
+    va_end(args);
+    if (out.size() > LIMIT - 1)
+        out.resize(LIMIT - 1);
+    memcpy(buffer, out.c_str(), out.size() + 1);
+    return (int)out.size();
+}

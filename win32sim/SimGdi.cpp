@@ -1,0 +1,652 @@
+// win32sim graphics: solid brushes, device contexts over per-window pixel buffers, pattern fills,
+// block copies, and device-dependent bitmaps made from DIBs that read exactly the bytes Windows
+// would read for the header they are given, so a loader that hands over too little is caught.
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+
+#include "SimInternal.h"
+
+namespace {
+
+using sim::detail::Fail;
+
+// A pixel no one has painted; no COLORREF has a high byte.
+const COLORREF UNPAINTED = 0xFF000000u;
+
+struct Surface {
+    int width = 0, height = 0;
+    std::vector<COLORREF> pixels;
+    std::vector<RECT> blits;
+};
+
+enum class ObjectKind { Brush, Bitmap };
+
+struct Object {
+    ObjectKind kind;
+    COLORREF color = 0;          // brushes
+    int width = 0, height = 0;   // bitmaps
+    WORD bitsPerPixel = 32;
+    std::vector<COLORREF> pixels;
+    HDC selectedInto = nullptr;
+    bool stock = false;
+};
+
+struct DeviceContext {
+    HWND window = nullptr;     // window DCs paint onto the window's surface
+    bool memory = false;       // memory DCs paint onto their selected bitmap
+    bool fromPaint = false;
+    HGDIOBJ brush = nullptr;
+    HGDIOBJ bitmap = nullptr;
+};
+
+struct GdiState {
+    std::map<uintptr_t, Object> objects;
+    std::map<uintptr_t, DeviceContext> dcs;
+    std::map<uintptr_t, Surface> surfaces;  // by window
+    uintptr_t nextObject = 0x50000;
+    uintptr_t nextDc = 0x60000;
+    HGDIOBJ whiteBrush = nullptr;
+    HGDIOBJ stockBitmap = nullptr;
+};
+
+GdiState &TheGdi()
+{
+    static GdiState state;
+    return state;
+}
+
+HGDIOBJ NewObject(const Object &object)
+{
+    GdiState &g = TheGdi();
+    uintptr_t handle = g.nextObject;
+    g.nextObject += 4;
+    g.objects[handle] = object;
+    return (HGDIOBJ)handle;
+}
+
+void EnsureStock()
+{
+    GdiState &g = TheGdi();
+    if (g.whiteBrush == nullptr) {
+        Object white{ ObjectKind::Brush, RGB(255, 255, 255) };
+        white.stock = true;
+        g.whiteBrush = NewObject(white);
+        Object bitmap{ ObjectKind::Bitmap };
+        bitmap.width = 1;
+        bitmap.height = 1;
+        bitmap.bitsPerPixel = 1;
+        bitmap.pixels.assign(1, RGB(0, 0, 0));
+        bitmap.stock = true;
+        g.stockBitmap = NewObject(bitmap);
+    }
+}
+
+Object *ObjectOf(HGDIOBJ handle)
+{
+    auto found = TheGdi().objects.find((uintptr_t)handle);
+    return found == TheGdi().objects.end() ? nullptr : &found->second;
+}
+
+DeviceContext *DcOf(HDC handle)
+{
+    auto found = TheGdi().dcs.find((uintptr_t)handle);
+    return found == TheGdi().dcs.end() ? nullptr : &found->second;
+}
+
+Surface &SurfaceOf(HWND window)
+{
+    Surface &surface = TheGdi().surfaces[(uintptr_t)window];
+    int width = 0, height = 0;
+    sim::detail::ClientSize(window, &width, &height);
+    if (surface.width != width || surface.height != height) {
+        surface.width = width;
+        surface.height = height;
+        surface.pixels.assign((size_t)width * height, UNPAINTED);
+    }
+    return surface;
+}
+
+HDC NewDc(const DeviceContext &dc)
+{
+    EnsureStock();
+    GdiState &g = TheGdi();
+    uintptr_t handle = g.nextDc;
+    g.nextDc += 4;
+    DeviceContext made = dc;
+    made.brush = g.whiteBrush;
+    if (made.memory) {
+        made.bitmap = g.stockBitmap;
+    }
+    g.dcs[handle] = made;
+    return (HDC)handle;
+}
+
+// The pixels a DC draws on, with their size; null when it has none.
+COLORREF *Target(DeviceContext &dc, int *width, int *height)
+{
+    if (dc.memory) {
+        Object *bitmap = ObjectOf(dc.bitmap);
+        if (bitmap == nullptr)
+            return nullptr;
+        *width = bitmap->width;
+        *height = bitmap->height;
+        return bitmap->pixels.data();
+    }
+    if (!sim::detail::IsLiveWindow(dc.window))
+        return nullptr;
+    Surface &surface = SurfaceOf(dc.window);
+    *width = surface.width;
+    *height = surface.height;
+    return surface.pixels.data();
+}
+
+void Fill(COLORREF *pixels, int width, int height, int x, int y, int w, int h, COLORREF color)
+{
+    int left = std::max(0, x), top = std::max(0, y);
+    int right = std::min(width, x + w), bottom = std::min(height, y + h);
+    for (int row = top; row < bottom; row++)
+        std::fill(pixels + (size_t)row * width + left, pixels + (size_t)row * width + std::max(left, right), color);
+}
+
+// ---- DIB decoding ---------------------------------------------------------------------------
+
+struct DibLayout {
+    DWORD headerSize;
+    LONG width, height;
+    WORD bitCount;
+    DWORD compression;
+    size_t colorEntries;   // RGBQUADs (or 3 masks for bitfields) after the header
+    size_t pixelBytes;     // bytes of bits read
+};
+
+// What Windows reads for this header; false when it would refuse the bitmap.
+bool LayOut(const BITMAPINFOHEADER *header, DibLayout *layout)
+{
+    DWORD size;
+    memcpy(&size, header, sizeof size);  // the first field alone, before trusting the rest
+    if (size < sizeof(BITMAPINFOHEADER))
+        return false;
+    BITMAPINFOHEADER h;
+    memcpy(&h, header, sizeof h);
+    if (h.biWidth <= 0 || h.biHeight == 0 || h.biPlanes != 1)
+        return false;
+    switch (h.biBitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32: break;
+    default: return false;
+    }
+    bool topDown = h.biHeight < 0;
+    switch (h.biCompression) {
+    case BI_RGB: break;
+    case BI_RLE8: if (h.biBitCount != 8 || topDown) return false; break;
+    case BI_RLE4: if (h.biBitCount != 4 || topDown) return false; break;
+    case BI_BITFIELDS: if (h.biBitCount != 16 && h.biBitCount != 32) return false; break;
+    default: return false;
+    }
+    layout->headerSize = size;
+    layout->width = h.biWidth;
+    layout->height = h.biHeight;
+    layout->bitCount = h.biBitCount;
+    layout->compression = h.biCompression;
+    if (h.biBitCount <= 8) {
+        size_t most = (size_t)1 << h.biBitCount;
+        layout->colorEntries = h.biClrUsed != 0 ? std::min<size_t>(h.biClrUsed, most) : most;
+    } else if (h.biCompression == BI_BITFIELDS && size == sizeof(BITMAPINFOHEADER)) {
+        layout->colorEntries = 3;
+    } else {
+        layout->colorEntries = 0;
+    }
+    uint64_t rows = (uint64_t)(h.biHeight < 0 ? -(int64_t)h.biHeight : h.biHeight);
+    uint64_t stride = (((uint64_t)h.biWidth * h.biBitCount + 31) / 32) * 4;
+    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4)
+        layout->pixelBytes = h.biSizeImage;
+    else
+        layout->pixelBytes = (size_t)(stride * rows);
+    // A bitmap this large is refused for lack of memory, as a real one would be.
+    if ((uint64_t)h.biWidth * rows > (64u << 20))
+        return false;
+    return true;
+}
+
+COLORREF FromQuad(const BYTE *quad)
+{
+    return RGB(quad[2], quad[1], quad[0]);
+}
+
+int MaskShift(DWORD mask)
+{
+    int shift = 0;
+    while (mask != 0 && !(mask & 1)) {
+        mask >>= 1;
+        shift++;
+    }
+    return shift;
+}
+
+BYTE Scale(DWORD value, DWORD mask)
+{
+    if (mask == 0)
+        return 0;
+    DWORD max = mask >> MaskShift(mask);
+    return (BYTE)(((value & mask) >> MaskShift(mask)) * 255 / max);
+}
+
+void DecodeRle(const std::vector<BYTE> &bits, const DibLayout &l, const std::vector<COLORREF> &palette,
+               std::vector<COLORREF> &out)
+{
+    auto put = [&](int x, int y, int index) {
+        if (x < l.width && y < l.height && index < (int)palette.size())
+            out[(size_t)(l.height - 1 - y) * l.width + x] = palette[index];
+    };
+    size_t at = 0;
+    int x = 0, y = 0;
+    bool four = l.compression == BI_RLE4;
+    while (at + 1 < bits.size() && y < l.height) {
+        BYTE count = bits[at], value = bits[at + 1];
+        at += 2;
+        if (count > 0) {
+            for (int i = 0; i < count; i++, x++)
+                put(x, y, four ? ((i & 1) ? value & 0x0F : value >> 4) : value);
+        } else if (value == 0) {
+            x = 0;
+            y++;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            if (at + 1 >= bits.size())
+                break;
+            x += bits[at];
+            y += bits[at + 1];
+            at += 2;
+        } else {
+            size_t bytes = four ? (value + 1) / 2 : value;
+            for (int i = 0; i < value && at + (four ? i / 2 : i) < bits.size(); i++, x++) {
+                BYTE b = bits[at + (four ? i / 2 : i)];
+                put(x, y, four ? ((i & 1) ? b & 0x0F : b >> 4) : b);
+            }
+            at += (bytes + 1) & ~(size_t)1;
+        }
+    }
+}
+
+}  // namespace
+
+namespace sim::detail {
+
+void ResetGdi()
+{
+    TheGdi() = GdiState();
+}
+
+COLORREF SystemColor(int index)
+{
+    switch (index) {
+    case COLOR_APPWORKSPACE: return RGB(128, 128, 128);
+    case COLOR_BTNFACE: return RGB(192, 192, 192);
+    case COLOR_WINDOW: return RGB(255, 255, 255);
+    default: return RGB(0, 0, 0);
+    }
+}
+
+void EraseWithClassBrush(HWND window, HBRUSH brush)
+{
+    if (brush == nullptr || !IsLiveWindow(window))
+        return;
+    COLORREF color;
+    uintptr_t value = (uintptr_t)brush;
+    if (value <= 31)
+        color = SystemColor((int)value - 1);  // a system colour index + 1
+    else if (Object *object = ObjectOf(brush); object != nullptr && object->kind == ObjectKind::Brush)
+        color = object->color;
+    else
+        return;
+    Surface &surface = SurfaceOf(window);
+    std::fill(surface.pixels.begin(), surface.pixels.end(), color);
+}
+
+void ForgetSurface(HWND window)
+{
+    TheGdi().surfaces.erase((uintptr_t)window);
+}
+
+void ResizeSurface(HWND window, int width, int height)
+{
+    auto found = TheGdi().surfaces.find((uintptr_t)window);
+    if (found == TheGdi().surfaces.end())
+        return;
+    Surface resized;
+    resized.width = width;
+    resized.height = height;
+    resized.pixels.assign((size_t)width * height, UNPAINTED);
+    Surface &old = found->second;
+    for (int y = 0; y < std::min(height, old.height); y++)
+        for (int x = 0; x < std::min(width, old.width); x++)
+            resized.pixels[(size_t)y * width + x] = old.pixels[(size_t)y * old.width + x];
+    resized.blits = old.blits;
+    old = resized;
+}
+
+}  // namespace sim::detail
+
+namespace sim {
+
+int LiveGdiObjects()
+{
+    int count = 0;
+    for (auto &entry : TheGdi().objects)
+        count += !entry.second.stock;
+    return count;
+}
+
+int LiveDeviceContexts()
+{
+    return (int)TheGdi().dcs.size();
+}
+
+Pixels WindowPixels(HWND window)
+{
+    Pixels result;
+    if (!detail::IsLiveWindow(window))
+        return result;
+    Surface &surface = SurfaceOf(window);
+    result.width = surface.width;
+    result.height = surface.height;
+    result.data = surface.pixels;
+    return result;
+}
+
+std::vector<RECT> TakeBlits(HWND window)
+{
+    auto found = TheGdi().surfaces.find((uintptr_t)window);
+    if (found == TheGdi().surfaces.end())
+        return {};
+    std::vector<RECT> blits;
+    blits.swap(found->second.blits);
+    return blits;
+}
+
+}  // namespace sim
+
+extern "C" {
+
+HBRUSH WINAPI CreateSolidBrush(COLORREF color)
+{
+    Object brush{ ObjectKind::Brush, color & 0x00FFFFFFu };
+    return (HBRUSH)NewObject(brush);
+}
+
+BOOL WINAPI DeleteObject(HGDIOBJ handle)
+{
+    Object *object = ObjectOf(handle);
+    if (object == nullptr)
+        return FALSE;
+    if (object->stock)
+        return TRUE;
+    if (object->selectedInto != nullptr && DcOf(object->selectedInto) != nullptr)
+        return FALSE;  // still selected into a device context
+    TheGdi().objects.erase((uintptr_t)handle);
+    return TRUE;
+}
+
+HGDIOBJ WINAPI SelectObject(HDC handle, HGDIOBJ object)
+{
+    DeviceContext *dc = DcOf(handle);
+    Object *o = ObjectOf(object);
+    if (dc == nullptr || o == nullptr)
+        return nullptr;
+    HGDIOBJ previous;
+    if (o->kind == ObjectKind::Brush) {
+        previous = dc->brush;
+        dc->brush = object;
+    } else {
+        if (!dc->memory)
+            return nullptr;  // bitmaps go into memory DCs only
+        if (o->selectedInto != nullptr && o->selectedInto != handle && DcOf(o->selectedInto) != nullptr)
+            return nullptr;  // a bitmap is selected into one DC at a time
+        previous = dc->bitmap;
+        dc->bitmap = object;
+    }
+    if (Object *old = ObjectOf(previous))
+        old->selectedInto = nullptr;
+    o->selectedInto = handle;
+    return previous;
+}
+
+int WINAPI GetObjectA(HGDIOBJ handle, int size, LPVOID buffer)
+{
+    Object *o = ObjectOf(handle);
+    if (o == nullptr || o->kind != ObjectKind::Bitmap)
+        return 0;
+    if (buffer == nullptr)
+        return sizeof(BITMAP);
+    if (size < (int)sizeof(BITMAP))
+        return 0;
+    BITMAP bitmap{};
+    bitmap.bmWidth = o->width;
+    bitmap.bmHeight = o->height;
+    bitmap.bmBitsPixel = o->bitsPerPixel;
+    bitmap.bmPlanes = 1;
+    bitmap.bmWidthBytes = ((o->width * o->bitsPerPixel + 15) / 16) * 2;
+    memcpy(buffer, &bitmap, sizeof bitmap);
+    return sizeof(BITMAP);
+}
+
+HDC WINAPI GetDC(HWND window)
+{
+    if (!sim::detail::IsLiveWindow(window))
+        return nullptr;
+    DeviceContext dc;
+    dc.window = window;
+    return NewDc(dc);
+}
+
+int WINAPI ReleaseDC(HWND, HDC handle)
+{
+    DeviceContext *dc = DcOf(handle);
+    if (dc == nullptr || dc->memory)
+        return 0;
+    if (Object *brush = ObjectOf(dc->brush))
+        brush->selectedInto = nullptr;
+    TheGdi().dcs.erase((uintptr_t)handle);
+    return 1;
+}
+
+HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint)
+{
+    memset(paint, 0, sizeof *paint);
+    if (!sim::detail::IsLiveWindow(window))
+        return nullptr;
+    bool erase = false;
+    sim::detail::ValidateWindow(window, &erase);
+    DeviceContext dc;
+    dc.window = window;
+    dc.fromPaint = true;
+    HDC handle = NewDc(dc);
+    paint->hdc = handle;
+    int width = 0, height = 0;
+    sim::detail::ClientSize(window, &width, &height);
+    paint->rcPaint = RECT{ 0, 0, width, height };
+    paint->fErase = erase ? !sim::detail::CallWindow(window, WM_ERASEBKGND, (WPARAM)handle, 0) : FALSE;
+    return handle;
+}
+
+BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT *paint)
+{
+    return ReleaseDC(window, paint->hdc) != 0;
+}
+
+HDC WINAPI CreateCompatibleDC(HDC)
+{
+    DeviceContext dc;
+    dc.memory = true;
+    return NewDc(dc);
+}
+
+BOOL WINAPI DeleteDC(HDC handle)
+{
+    DeviceContext *dc = DcOf(handle);
+    if (dc == nullptr)
+        return FALSE;
+    for (HGDIOBJ selected : { dc->brush, dc->bitmap }) {
+        if (Object *o = ObjectOf(selected))
+            o->selectedInto = nullptr;
+    }
+    TheGdi().dcs.erase((uintptr_t)handle);
+    return TRUE;
+}
+
+BOOL WINAPI PatBlt(HDC handle, int x, int y, int width, int height, DWORD rop)
+{
+    DeviceContext *dc = DcOf(handle);
+    if (dc == nullptr)
+        return FALSE;
+    COLORREF color;
+    switch (rop) {
+    case PATCOPY: {
+        Object *brush = ObjectOf(dc->brush);
+        if (brush == nullptr)
+            return FALSE;
+        color = brush->color;
+        break;
+    }
+    case BLACKNESS: color = RGB(0, 0, 0); break;
+    case WHITENESS: color = RGB(255, 255, 255); break;
+    default: Fail("PatBlt with a raster operation the simulation does not paint");
+    }
+    if (width < 0) {
+        x += width;
+        width = -width;
+    }
+    if (height < 0) {
+        y += height;
+        height = -height;
+    }
+    int targetWidth = 0, targetHeight = 0;
+    COLORREF *pixels = Target(*dc, &targetWidth, &targetHeight);
+    if (pixels == nullptr)
+        return FALSE;
+    Fill(pixels, targetWidth, targetHeight, x, y, width, height, color);
+    return TRUE;
+}
+
+BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC source, int sourceX, int sourceY, DWORD rop)
+{
+    DeviceContext *to = DcOf(destination);
+    DeviceContext *from = DcOf(source);
+    if (to == nullptr || from == nullptr)
+        return FALSE;
+    if (rop != SRCCOPY)
+        Fail("BitBlt with a raster operation the simulation does not copy");
+    int toWidth = 0, toHeight = 0, fromWidth = 0, fromHeight = 0;
+    COLORREF *out = Target(*to, &toWidth, &toHeight);
+    COLORREF *in = Target(*from, &fromWidth, &fromHeight);
+    if (out == nullptr || in == nullptr)
+        return FALSE;
+    if (!to->memory)
+        TheGdi().surfaces[(uintptr_t)to->window].blits.push_back(RECT{ x, y, x + width, y + height });
+    for (int row = 0; row < height; row++) {
+        int ty = y + row, sy = sourceY + row;
+        if (ty < 0 || ty >= toHeight || sy < 0 || sy >= fromHeight)
+            continue;
+        for (int column = 0; column < width; column++) {
+            int tx = x + column, sx = sourceX + column;
+            if (tx < 0 || tx >= toWidth || sx < 0 || sx >= fromWidth)
+                continue;
+            out[(size_t)ty * toWidth + tx] = in[(size_t)sy * fromWidth + sx];
+        }
+    }
+    return TRUE;
+}
+
+HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, LPCVOID bits,
+                              const BITMAPINFO *info, UINT usage)
+{
+    if (DcOf(dc) == nullptr || header == nullptr)
+        return nullptr;
+    DibLayout layout;
+    if (!LayOut(header, &layout))
+        return nullptr;
+    // The whole header as the bitmap describes it, read as a real implementation would.
+    std::vector<BYTE> headerBytes(layout.headerSize);
+    memcpy(headerBytes.data(), header, layout.headerSize);
+
+    Object bitmap{ ObjectKind::Bitmap };
+    bitmap.width = layout.width;
+    bitmap.height = layout.height < 0 ? -layout.height : layout.height;
+    bitmap.bitsPerPixel = 32;
+    bitmap.pixels.assign((size_t)bitmap.width * bitmap.height, RGB(0, 0, 0));
+
+    if (init & CBM_INIT) {
+        if (info == nullptr || bits == nullptr || usage != DIB_RGB_COLORS)
+            return nullptr;
+        BITMAPINFOHEADER infoHeader;
+        memcpy(&infoHeader, info, sizeof infoHeader);
+        DibLayout infoLayout;
+        if (!LayOut(&info->bmiHeader, &infoLayout))
+            return nullptr;
+        std::vector<BYTE> table(infoLayout.colorEntries * 4);
+        if (!table.empty())
+            memcpy(table.data(), (const BYTE *)info + infoLayout.headerSize, table.size());
+        std::vector<BYTE> pixels(infoLayout.pixelBytes);
+        if (!pixels.empty())
+            memcpy(pixels.data(), bits, pixels.size());
+
+        std::vector<COLORREF> palette;
+        DWORD masks[3] = { 0x7C00, 0x03E0, 0x001F };
+        if (infoLayout.bitCount == 32)
+            masks[0] = 0x00FF0000, masks[1] = 0x0000FF00, masks[2] = 0x000000FF;
+        if (infoLayout.bitCount <= 8) {
+            for (size_t i = 0; i < infoLayout.colorEntries; i++)
+                palette.push_back(FromQuad(&table[i * 4]));
+        } else if (infoLayout.compression == BI_BITFIELDS) {
+            if (infoLayout.colorEntries == 3)
+                memcpy(masks, table.data(), sizeof masks);
+            else
+                memcpy(masks, (const BYTE *)info + sizeof(BITMAPINFOHEADER), sizeof masks);  // V4/V5 headers hold them
+        }
+        LONG rows = bitmap.height;
+        if (infoLayout.compression == BI_RLE8 || infoLayout.compression == BI_RLE4) {
+            DecodeRle(pixels, infoLayout, palette, bitmap.pixels);
+        } else {
+            size_t stride = (((size_t)infoLayout.width * infoLayout.bitCount + 31) / 32) * 4;
+            for (LONG row = 0; row < rows && row < bitmap.height; row++) {
+                const BYTE *line = pixels.data() + stride * row;
+                LONG y = infoLayout.height < 0 ? row : rows - 1 - row;  // bottom-up unless negative height
+                for (LONG x = 0; x < bitmap.width && x < infoLayout.width; x++) {
+                    COLORREF color = 0;
+                    switch (infoLayout.bitCount) {
+                    case 1: {
+                        size_t index = (line[x / 8] >> (7 - x % 8)) & 1;
+                        color = index < palette.size() ? palette[index] : 0;
+                        break;
+                    }
+                    case 4: {
+                        size_t index = (x & 1) ? line[x / 2] & 0x0F : line[x / 2] >> 4;
+                        color = index < palette.size() ? palette[index] : 0;
+                        break;
+                    }
+                    case 8: color = line[x] < palette.size() ? palette[line[x]] : 0; break;
+                    case 16: {
+                        DWORD value = line[x * 2] | (line[x * 2 + 1] << 8);
+                        color = RGB(Scale(value, masks[0]), Scale(value, masks[1]), Scale(value, masks[2]));
+                        break;
+                    }
+                    case 24: color = RGB(line[x * 3 + 2], line[x * 3 + 1], line[x * 3]); break;
+                    case 32: {
+                        DWORD value;
+                        memcpy(&value, line + x * 4, 4);
+                        color = RGB(Scale(value, masks[0]), Scale(value, masks[1]), Scale(value, masks[2]));
+                        break;
+                    }
+                    }
+                    bitmap.pixels[(size_t)y * bitmap.width + x] = color;
+                }
+            }
+        }
+    }
+    return (HBITMAP)NewObject(bitmap);
+}
+
+}  // extern "C"

@@ -1,0 +1,1026 @@
+// win32sim kernel: Windows paths mapped into a sandbox folder, file handles over POSIX files,
+// movable global memory, the heap, the last error, and the fault injection for all of them.
+#include <windows.h>
+#include <direct.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "SimInternal.h"
+
+namespace {
+
+struct FileTimes {
+    FILETIME creation, access, write;
+};
+
+struct OpenFile {
+    int fd = -1;
+    std::string windowsPath;
+    std::string hostPath;
+    DWORD access = 0;
+    DWORD share = 0;
+    uint64_t bytesRead = 0;
+    uint64_t bytesWritten = 0;
+};
+
+struct GlobalBlock {
+    void *memory = nullptr;
+    size_t size = 0;
+    int locks = 0;
+    bool discarded = false;
+};
+
+struct PathFault {
+    std::string filter;
+    DWORD error = 0;
+    int times = -1;
+    uint64_t afterBytes = 0;
+};
+
+struct World {
+    std::string sandbox;
+    std::string modulePath = "C:\\DIST\\SETUP.EXE";
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::string currentDirectory = "C:\\DIST";
+    LANGID language = 1033;
+    int screenWidth = 1024, screenHeight = 768;
+    DWORD lastError = 0;
+
+    std::map<uintptr_t, OpenFile> files;
+    uintptr_t nextFile = 0x100;
+    std::map<uintptr_t, GlobalBlock> blocks;
+    uintptr_t nextBlock = 0x10000;
+    std::map<void *, size_t> heapBlocks;
+    std::map<std::string, FILETIME> creationTimes;  // by host path: Linux keeps none of its own
+
+    std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults;
+    int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
+};
+
+World &TheWorld()
+{
+    static World world;
+    return world;
+}
+
+// Fault countdown: 0 is off; otherwise the call that brings it to 0 fails.
+bool CountdownFires(int &countdown)
+{
+    if (countdown <= 0)
+        return false;
+    return --countdown == 0;
+}
+
+PathFault *MatchFault(std::vector<PathFault> &faults, const std::string &windowsPath)
+{
+    for (auto &fault : faults) {
+        if (fault.times != 0 && sim::detail::FilterMatches(fault.filter, windowsPath))
+            return &fault;
+    }
+    return nullptr;
+}
+
+bool ConsumeFault(std::vector<PathFault> &faults, const std::string &windowsPath, DWORD *error)
+{
+    PathFault *fault = MatchFault(faults, windowsPath);
+    if (fault == nullptr)
+        return false;
+    if (fault->times > 0)
+        fault->times--;
+    *error = fault->error;
+    return true;
+}
+
+void RemoveTree(const std::string &path)
+{
+    DIR *dir = opendir(path.c_str());
+    if (dir == nullptr) {
+        unlink(path.c_str());
+        return;
+    }
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        std::string child = path + "/" + name;
+        struct stat info;
+        if (lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            RemoveTree(child);
+        else
+            unlink(child.c_str());
+    }
+    closedir(dir);
+    rmdir(path.c_str());
+}
+
+void MakeHostDirectories(const std::string &hostPath)
+{
+    for (size_t at = 1; at <= hostPath.size(); at++) {
+        if (at == hostPath.size() || hostPath[at] == '/')
+            mkdir(hostPath.substr(0, at).c_str(), 0777);
+    }
+}
+
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// The absolute form of a Windows path: "X:\a\b", or "\\server\share\a". Relative paths and
+// drive-relative paths are resolved against the current directory.
+std::string AbsoluteWindowsPath(const std::string &path)
+{
+    World &w = TheWorld();
+    if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]))
+        return path;
+    if (path.size() >= 2 && path[1] == ':') {
+        if (path.size() >= 3 && IsSeparator(path[2]))
+            return path;
+        std::string base = w.currentDirectory;
+        if (!base.empty() && toupper((unsigned char)base[0]) == toupper((unsigned char)path[0]))
+            return base + (base.back() == '\\' ? "" : "\\") + path.substr(2);
+        return path.substr(0, 2) + "\\" + path.substr(2);
+    }
+    if (!path.empty() && IsSeparator(path[0]))
+        return w.currentDirectory.substr(0, 2) + path;
+    std::string base = w.currentDirectory;
+    return base + (base.back() == '\\' ? "" : "\\") + path;
+}
+
+// Splits an absolute Windows path into its root folder in the sandbox and its components.
+void SplitWindowsPath(const std::string &absolute, std::string *root, std::vector<std::string> *parts)
+{
+    size_t at;
+    if (absolute.size() >= 2 && IsSeparator(absolute[0]) && IsSeparator(absolute[1])) {
+        *root = "UNC";
+        at = 2;
+    } else {
+        *root = std::string(1, (char)toupper((unsigned char)absolute[0]));
+        at = 2;
+    }
+    std::string part;
+    for (; at <= absolute.size(); at++) {
+        if (at == absolute.size() || IsSeparator(absolute[at])) {
+            if (!part.empty() && part != ".") {
+                if (part == "..") {
+                    if (!parts->empty())
+                        parts->pop_back();
+                } else {
+                    parts->push_back(part);
+                }
+            }
+            part.clear();
+        } else {
+            part += absolute[at];
+        }
+    }
+}
+
+// The sandbox path for a Windows path. Components are matched without regard to case against
+// what exists, as Windows does; missing ones keep the spelling given.
+std::string HostPathOf(const std::string &windowsPath)
+{
+    std::string root;
+    std::vector<std::string> parts;
+    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
+    std::string host = TheWorld().sandbox + "/" + root;
+    for (const std::string &part : parts) {
+        std::string candidate = host + "/" + part;
+        struct stat info;
+        if (lstat(candidate.c_str(), &info) != 0) {
+            if (DIR *dir = opendir(host.c_str())) {
+                std::string lower = sim::detail::Lower(part);
+                while (dirent *entry = readdir(dir)) {
+                    if (sim::detail::Lower(entry->d_name) == lower) {
+                        candidate = host + "/" + entry->d_name;
+                        break;
+                    }
+                }
+                closedir(dir);
+            }
+        }
+        host = candidate;
+    }
+    return host;
+}
+
+// The Windows error for a path that cannot be used at all, or 0.
+DWORD CheckWindowsPath(const std::string &path)
+{
+    if (path.empty())
+        return ERROR_PATH_NOT_FOUND;
+    if (path.size() >= MAX_PATH)
+        return ERROR_FILENAME_EXCED_RANGE;
+    std::string absolute = AbsoluteWindowsPath(path);
+    for (size_t i = 0; i < absolute.size(); i++) {
+        unsigned char c = (unsigned char)absolute[i];
+        bool driveColon = (i == 1 && c == ':');
+        if (c < 32 || c == '<' || c == '>' || c == '"' || c == '|' || c == '?' || c == '*' || (c == ':' && !driveColon))
+            return ERROR_INVALID_NAME;
+    }
+    return 0;
+}
+
+bool HostIsDirectory(const std::string &hostPath)
+{
+    struct stat info;
+    return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool HostExists(const std::string &hostPath)
+{
+    struct stat info;
+    return stat(hostPath.c_str(), &info) == 0;
+}
+
+std::string ParentOf(const std::string &hostPath)
+{
+    size_t slash = hostPath.rfind('/');
+    return slash == std::string::npos ? hostPath : hostPath.substr(0, slash);
+}
+
+bool EndsWithSeparator(const std::string &path)
+{
+    return !path.empty() && IsSeparator(path.back());
+}
+
+// 100-nanosecond intervals since 1601 <-> timespec
+const uint64_t EPOCH_DIFFERENCE = 116444736000000000ULL;
+
+FILETIME ToFileTime(const timespec &time)
+{
+    uint64_t ticks = (uint64_t)time.tv_sec * 10000000ULL + (uint64_t)time.tv_nsec / 100 + EPOCH_DIFFERENCE;
+    return FILETIME{ (DWORD)ticks, (DWORD)(ticks >> 32) };
+}
+
+timespec ToTimespec(const FILETIME &time)
+{
+    uint64_t ticks = ((uint64_t)time.dwHighDateTime << 32) | time.dwLowDateTime;
+    uint64_t unixTicks = ticks > EPOCH_DIFFERENCE ? ticks - EPOCH_DIFFERENCE : 0;
+    timespec result;
+    result.tv_sec = (time_t)(unixTicks / 10000000ULL);
+    result.tv_nsec = (long)(unixTicks % 10000000ULL) * 100;
+    return result;
+}
+
+OpenFile *FileOf(HANDLE handle)
+{
+    auto found = TheWorld().files.find((uintptr_t)handle);
+    return found == TheWorld().files.end() ? nullptr : &found->second;
+}
+
+DWORD ErrnoToWin32(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES: case EPERM: case EISDIR: case EROFS: return ERROR_ACCESS_DENIED;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOSPC: return ERROR_DISK_FULL;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    default: return ERROR_ACCESS_DENIED;
+    }
+}
+
+bool Fails(DWORD error)
+{
+    TheWorld().lastError = error;
+    return false;
+}
+
+}  // namespace
+
+namespace sim::detail {
+
+void Fail(const std::string &what)
+{
+    throw SimFailure("win32sim: " + what);
+}
+
+std::string Lower(const std::string &text)
+{
+    std::string lower = text;
+    for (char &c : lower)
+        c = (char)tolower((unsigned char)c);
+    return lower;
+}
+
+bool FilterMatches(const std::string &filter, const std::string &text)
+{
+    return filter.empty() || Lower(text).find(Lower(filter)) != std::string::npos;
+}
+
+LANGID Language()
+{
+    return TheWorld().language;
+}
+
+int ScreenWidth()
+{
+    return TheWorld().screenWidth;
+}
+
+int ScreenHeight()
+{
+    return TheWorld().screenHeight;
+}
+
+void ResetKernel()
+{
+    World &w = TheWorld();
+    for (auto &entry : w.files)
+        close(entry.second.fd);
+    for (auto &entry : w.blocks)
+        free(entry.second.memory);
+    for (auto &entry : w.heapBlocks)
+        free(entry.first);
+    std::string sandbox = w.sandbox;
+    w = World();
+    w.sandbox = sandbox;
+}
+
+}  // namespace sim::detail
+
+namespace sim {
+
+void Reset(const std::string &sandboxDirectory)
+{
+    detail::ResetCom();
+    detail::ResetRegistry();
+    detail::ResetGdi();
+    detail::ResetWindows();
+    detail::ResetUser();
+    detail::ResetResources();
+    TheWorld().sandbox = sandboxDirectory;
+    detail::ResetKernel();
+    RemoveTree(sandboxDirectory);
+    MakeHostDirectories(sandboxDirectory + "/C/WINDOWS");
+    MakeHostDirectories(sandboxDirectory + "/C/DIST");
+}
+
+std::string Sandbox()
+{
+    return TheWorld().sandbox;
+}
+
+std::string HostPath(const std::string &windowsPath)
+{
+    return HostPathOf(windowsPath);
+}
+
+HINSTANCE Instance()
+{
+    return (HINSTANCE)(uintptr_t)0x400000;
+}
+
+void SetModulePath(const std::string &path)
+{
+    TheWorld().modulePath = path;
+}
+
+void SetWindowsDirectory(const std::string &path)
+{
+    TheWorld().windowsDirectory = path;
+}
+
+void SetCurrentDirectory(const std::string &path)
+{
+    TheWorld().currentDirectory = path;
+}
+
+void SetLanguage(LANGID language)
+{
+    TheWorld().language = language;
+}
+
+void SetScreenSize(int width, int height)
+{
+    TheWorld().screenWidth = width;
+    TheWorld().screenHeight = height;
+}
+
+void PutFile(const std::string &windowsPath, const std::string &bytes)
+{
+    std::string host = HostPathOf(windowsPath);
+    MakeHostDirectories(ParentOf(host));
+    FILE *file = fopen(host.c_str(), "wb");
+    if (file == nullptr)
+        detail::Fail("cannot write test file " + host);
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
+
+std::optional<std::string> GetFile(const std::string &windowsPath)
+{
+    std::string host = HostPathOf(windowsPath);
+    if (HostIsDirectory(host))
+        return std::nullopt;
+    FILE *file = fopen(host.c_str(), "rb");
+    if (file == nullptr)
+        return std::nullopt;
+    std::string bytes;
+    char chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.append(chunk, got);
+    fclose(file);
+    return bytes;
+}
+
+bool DirectoryExists(const std::string &windowsPath)
+{
+    return HostIsDirectory(HostPathOf(windowsPath));
+}
+
+void PutFileTimes(const std::string &windowsPath, const FILETIME &creation, const FILETIME &access, const FILETIME &write)
+{
+    std::string host = HostPathOf(windowsPath);
+    timespec times[2] = { ToTimespec(access), ToTimespec(write) };
+    utimensat(AT_FDCWD, host.c_str(), times, 0);
+    TheWorld().creationTimes[host] = creation;
+}
+
+bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *access, FILETIME *write)
+{
+    std::string host = HostPathOf(windowsPath);
+    struct stat info;
+    if (stat(host.c_str(), &info) != 0)
+        return false;
+    auto known = TheWorld().creationTimes.find(host);
+    *creation = known != TheWorld().creationTimes.end() ? known->second : ToFileTime(info.st_mtim);
+    *access = ToFileTime(info.st_atim);
+    *write = ToFileTime(info.st_mtim);
+    return true;
+}
+
+void FailOpen(const std::string &pathContains, DWORD error, int times)
+{
+    TheWorld().openFaults.push_back({ pathContains, error, times, 0 });
+}
+
+void FailRead(const std::string &pathContains, uint64_t afterBytes, DWORD error)
+{
+    TheWorld().readFaults.push_back({ pathContains, error, -1, afterBytes });
+}
+
+void FailWrite(const std::string &pathContains, uint64_t afterBytes, DWORD error)
+{
+    TheWorld().writeFaults.push_back({ pathContains, error, -1, afterBytes });
+}
+
+void FailCreateDirectory(const std::string &pathContains, DWORD error, int times)
+{
+    TheWorld().directoryFaults.push_back({ pathContains, error, times, 0 });
+}
+
+void FailSeek(const std::string &pathContains)
+{
+    TheWorld().seekFaults.push_back({ pathContains, ERROR_INVALID_PARAMETER, -1, 0 });
+}
+
+void FailGlobalAlloc(int nth)
+{
+    TheWorld().globalAllocCountdown = nth;
+}
+
+void FailGlobalLock(int nth)
+{
+    TheWorld().globalLockCountdown = nth;
+}
+
+void FailHeapAlloc(int nth)
+{
+    TheWorld().heapAllocCountdown = nth;
+}
+
+int OpenFileHandles()
+{
+    return (int)TheWorld().files.size();
+}
+
+int LiveGlobalBlocks()
+{
+    return (int)TheWorld().blocks.size();
+}
+
+int LockedGlobalBlocks()
+{
+    int locked = 0;
+    for (auto &entry : TheWorld().blocks)
+        locked += entry.second.locks > 0;
+    return locked;
+}
+
+int LiveHeapBlocks()
+{
+    return (int)TheWorld().heapBlocks.size();
+}
+
+}  // namespace sim
+
+// ---- The Win32 calls ----------------------------------------------------------------------------
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void)
+{
+    return TheWorld().lastError;
+}
+
+void WINAPI SetLastError(DWORD error)
+{
+    TheWorld().lastError = error;
+}
+
+LANGID WINAPI GetUserDefaultUILanguage(void)
+{
+    return TheWorld().language;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
+{
+    const std::string &path = TheWorld().modulePath;
+    if (size == 0)
+        return 0;
+    if (path.size() >= size) {
+        // Cut and terminated, as Windows does since Vista.
+        memcpy(fileName, path.data(), size - 1);
+        fileName[size - 1] = '\0';
+        TheWorld().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return size;
+    }
+    memcpy(fileName, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD, HANDLE)
+{
+    World &w = TheWorld();
+    std::string windowsPath = fileName;
+    DWORD error;
+    if (ConsumeFault(w.openFaults, windowsPath, &error)) {
+        w.lastError = error;
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((error = CheckWindowsPath(windowsPath)) != 0) {
+        w.lastError = error;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string host = HostPathOf(windowsPath);
+    if (!HostIsDirectory(ParentOf(host))) {
+        w.lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if (HostIsDirectory(host) || EndsWithSeparator(windowsPath)) {
+        w.lastError = HostIsDirectory(host) ? ERROR_ACCESS_DENIED : ERROR_INVALID_NAME;
+        return INVALID_HANDLE_VALUE;
+    }
+    bool exists = HostExists(host);
+
+    // Sharing: every open handle on the file must allow this access, and this open must allow theirs.
+    for (auto &entry : w.files) {
+        const OpenFile &other = entry.second;
+        if (other.hostPath != host)
+            continue;
+        bool blocked = ((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
+                       ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
+                       ((other.access & GENERIC_READ) && !(shareMode & FILE_SHARE_READ)) ||
+                       ((other.access & GENERIC_WRITE) && !(shareMode & FILE_SHARE_WRITE));
+        if (blocked) {
+            w.lastError = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+
+    int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
+    switch (disposition) {
+    case OPEN_EXISTING:
+        if (!exists) {
+            w.lastError = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case CREATE_NEW:
+        if (exists) {
+            w.lastError = ERROR_FILE_EXISTS;
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_CREAT;
+        break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case TRUNCATE_EXISTING:
+        if (!exists) {
+            w.lastError = ERROR_FILE_NOT_FOUND;
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_TRUNC;
+        break;
+    default: w.lastError = ERROR_INVALID_PARAMETER; return INVALID_HANDLE_VALUE;
+    }
+    int fd = open(host.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        w.lastError = ErrnoToWin32(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t handle = w.nextFile;
+    w.nextFile += 4;
+    OpenFile file;
+    file.fd = fd;
+    file.windowsPath = windowsPath;
+    file.hostPath = host;
+    file.access = access;
+    file.share = shareMode;
+    w.files[handle] = file;
+    w.lastError = (exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)) ? ERROR_ALREADY_EXISTS : 0;
+    return (HANDLE)handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED)
+{
+    World &w = TheWorld();
+    if (read != nullptr)
+        *read = 0;
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_READ))
+        return Fails(ERROR_ACCESS_DENIED);
+    size_t limit = toRead;
+    if (PathFault *fault = MatchFault(w.readFaults, file->windowsPath)) {
+        if (file->bytesRead >= fault->afterBytes && fault->error != 0)
+            return Fails(fault->error);
+        limit = (size_t)std::min<uint64_t>(limit, fault->afterBytes - std::min(fault->afterBytes, file->bytesRead));
+    }
+    size_t done = 0;
+    while (done < limit) {
+        ssize_t got = ::read(file->fd, (char *)buffer + done, limit - done);
+        if (got < 0)
+            return Fails(ErrnoToWin32(errno));
+        if (got == 0)
+            break;
+        done += (size_t)got;
+    }
+    file->bytesRead += done;
+    if (read != nullptr)
+        *read = (DWORD)done;
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED)
+{
+    World &w = TheWorld();
+    if (written != nullptr)
+        *written = 0;
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fails(ERROR_ACCESS_DENIED);
+    size_t limit = toWrite;
+    DWORD faultError = 0;
+    if (PathFault *fault = MatchFault(w.writeFaults, file->windowsPath)) {
+        uint64_t room = fault->afterBytes - std::min(fault->afterBytes, file->bytesWritten);
+        if (room < limit) {
+            limit = (size_t)room;
+            faultError = fault->error;
+        }
+    }
+    size_t done = 0;
+    while (done < limit) {
+        ssize_t put = ::write(file->fd, (const char *)buffer + done, limit - done);
+        if (put < 0)
+            return Fails(ErrnoToWin32(errno));
+        done += (size_t)put;
+    }
+    file->bytesWritten += done;
+    if (written != nullptr)
+        *written = (DWORD)done;
+    if (faultError != 0)
+        return Fails(faultError);
+    w.lastError = 0;
+    return TRUE;
+}
+
+LONG WINAPI _llseek(HFILE hfile, LONG offset, int origin)
+{
+    OpenFile *file = FileOf((HANDLE)(intptr_t)hfile);
+    if (file == nullptr) {
+        TheWorld().lastError = ERROR_INVALID_HANDLE;
+        return HFILE_ERROR;
+    }
+    if (MatchFault(TheWorld().seekFaults, file->windowsPath) != nullptr) {
+        TheWorld().lastError = ERROR_INVALID_PARAMETER;
+        return HFILE_ERROR;
+    }
+    int whence = origin == FILE_BEGIN ? SEEK_SET : origin == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t position = lseek(file->fd, offset, whence);
+    if (position < 0) {
+        TheWorld().lastError = ERROR_NEGATIVE_SEEK;
+        return HFILE_ERROR;
+    }
+    // The position is reported in 32 bits, as the real call does.
+    return (LONG)(uint32_t)position;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DWORD method)
+{
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr) {
+        TheWorld().lastError = ERROR_INVALID_HANDLE;
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t move = distanceHigh != nullptr ? (((int64_t)*distanceHigh << 32) | (uint32_t)distance) : distance;
+    int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : SEEK_END;
+    off_t position = lseek(file->fd, (off_t)move, whence);
+    if (position < 0) {
+        TheWorld().lastError = ERROR_INVALID_PARAMETER;
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh != nullptr)
+        *distanceHigh = (LONG)((uint64_t)position >> 32);
+    TheWorld().lastError = 0;
+    return (DWORD)position;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE handle)
+{
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fails(ERROR_ACCESS_DENIED);
+    off_t position = lseek(file->fd, 0, SEEK_CUR);
+    if (position < 0 || ftruncate(file->fd, position) != 0)
+        return Fails(ErrnoToWin32(errno));
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh)
+{
+    OpenFile *file = FileOf(handle);
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0) {
+        TheWorld().lastError = ERROR_INVALID_HANDLE;
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (sizeHigh != nullptr)
+        *sizeHigh = (DWORD)((uint64_t)info.st_size >> 32);
+    return (DWORD)info.st_size;
+}
+
+BOOL WINAPI GetFileTime(HANDLE handle, LPFILETIME creation, LPFILETIME lastAccess, LPFILETIME lastWrite)
+{
+    OpenFile *file = FileOf(handle);
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (creation != nullptr) {
+        auto known = TheWorld().creationTimes.find(file->hostPath);
+        *creation = known != TheWorld().creationTimes.end() ? known->second : ToFileTime(info.st_mtim);
+    }
+    if (lastAccess != nullptr)
+        *lastAccess = ToFileTime(info.st_atim);
+    if (lastWrite != nullptr)
+        *lastWrite = ToFileTime(info.st_mtim);
+    return TRUE;
+}
+
+BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME *creation, const FILETIME *lastAccess, const FILETIME *lastWrite)
+{
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fails(ERROR_ACCESS_DENIED);
+    timespec times[2];
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_nsec = UTIME_OMIT;
+    if (lastAccess != nullptr)
+        times[0] = ToTimespec(*lastAccess);
+    if (lastWrite != nullptr)
+        times[1] = ToTimespec(*lastWrite);
+    if (futimens(file->fd, times) != 0)
+        return Fails(ErrnoToWin32(errno));
+    if (creation != nullptr)
+        TheWorld().creationTimes[file->hostPath] = *creation;
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle)
+{
+    World &w = TheWorld();
+    auto found = w.files.find((uintptr_t)handle);
+    if (found == w.files.end())
+        return Fails(ERROR_INVALID_HANDLE);
+    close(found->second.fd);
+    w.files.erase(found);
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
+{
+    World &w = TheWorld();
+    std::string windowsPath = path;
+    DWORD error;
+    if (ConsumeFault(w.directoryFaults, windowsPath, &error))
+        return Fails(error);
+    if ((error = CheckWindowsPath(windowsPath)) != 0)
+        return Fails(error);
+    std::string root;
+    std::vector<std::string> parts;
+    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
+    if (parts.empty() || (root == "UNC" && parts.size() <= 2))
+        return Fails(HostIsDirectory(HostPathOf(windowsPath)) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    std::string host = HostPathOf(windowsPath);
+    if (HostExists(host))
+        return Fails(ERROR_ALREADY_EXISTS);
+    if (!HostIsDirectory(ParentOf(host)))
+        return Fails(ERROR_PATH_NOT_FOUND);
+    if (mkdir(host.c_str(), 0777) != 0)
+        return Fails(ErrnoToWin32(errno));
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName)
+{
+    DWORD error = CheckWindowsPath(fileName);
+    if (error != 0)
+        return Fails(error);
+    std::string host = HostPathOf(fileName);
+    if (HostIsDirectory(host))
+        return Fails(ERROR_ACCESS_DENIED);
+    if (!HostIsDirectory(ParentOf(host)))
+        return Fails(ERROR_PATH_NOT_FOUND);
+    for (auto &entry : TheWorld().files) {
+        if (entry.second.hostPath == host)
+            return Fails(ERROR_SHARING_VIOLATION);
+    }
+    if (unlink(host.c_str()) != 0)
+        return Fails(ErrnoToWin32(errno));
+    TheWorld().creationTimes.erase(host);
+    return TRUE;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)
+{
+    const std::string &path = TheWorld().currentDirectory;
+    if (buffer == nullptr || size <= path.size())
+        return (DWORD)path.size() + 1;
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size)
+{
+    const std::string &path = TheWorld().windowsDirectory;
+    if (buffer == nullptr || size <= path.size())
+        return (UINT)path.size() + 1;
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return (UINT)path.size();
+}
+
+int _getdrive(void)
+{
+    const std::string &path = TheWorld().currentDirectory;
+    if (path.size() >= 2 && path[1] == ':' && isalpha((unsigned char)path[0]))
+        return toupper((unsigned char)path[0]) - 'A' + 1;
+    return 0;
+}
+
+HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
+{
+    World &w = TheWorld();
+    if (CountdownFires(w.globalAllocCountdown)) {
+        w.lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
+    GlobalBlock block;
+    if (bytes == 0 && (flags & GMEM_MOVEABLE)) {
+        block.discarded = true;  // a zero-byte movable block exists but cannot be locked
+    } else {
+        block.memory = malloc(bytes == 0 ? 1 : bytes);
+        if (block.memory == nullptr) {
+            w.lastError = ERROR_NOT_ENOUGH_MEMORY;
+            return NULL;
+        }
+        // Without GMEM_ZEROINIT the content is garbage; make reliance on zeroes visible.
+        memset(block.memory, (flags & GMEM_ZEROINIT) ? 0 : 0xCD, bytes);
+        block.size = bytes;
+    }
+    uintptr_t handle = w.nextBlock;
+    w.nextBlock += 8;
+    w.blocks[handle] = block;
+    return (HGLOBAL)handle;
+}
+
+LPVOID WINAPI GlobalLock(HGLOBAL memory)
+{
+    World &w = TheWorld();
+    auto found = w.blocks.find((uintptr_t)memory);
+    if (found == w.blocks.end()) {
+        w.lastError = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if (CountdownFires(w.globalLockCountdown) || found->second.discarded) {
+        w.lastError = ERROR_DISCARDED;
+        return nullptr;
+    }
+    found->second.locks++;
+    return found->second.memory;
+}
+
+BOOL WINAPI GlobalUnlock(HGLOBAL memory)
+{
+    World &w = TheWorld();
+    auto found = w.blocks.find((uintptr_t)memory);
+    if (found == w.blocks.end() || found->second.locks == 0) {
+        w.lastError = found == w.blocks.end() ? ERROR_INVALID_HANDLE : ERROR_NOT_LOCKED;
+        return FALSE;
+    }
+    found->second.locks--;
+    w.lastError = 0;
+    return found->second.locks > 0;
+}
+
+HGLOBAL WINAPI GlobalFree(HGLOBAL memory)
+{
+    World &w = TheWorld();
+    auto found = w.blocks.find((uintptr_t)memory);
+    if (found == w.blocks.end()) {
+        w.lastError = ERROR_INVALID_HANDLE;
+        return memory;
+    }
+    free(found->second.memory);
+    w.blocks.erase(found);
+    return NULL;
+}
+
+HANDLE WINAPI GetProcessHeap(void)
+{
+    return (HANDLE)(uintptr_t)0x150000;
+}
+
+LPVOID WINAPI HeapAlloc(HANDLE, DWORD, SIZE_T bytes)
+{
+    World &w = TheWorld();
+    if (CountdownFires(w.heapAllocCountdown))
+        return nullptr;
+    void *memory = malloc(bytes == 0 ? 1 : bytes);
+    if (memory != nullptr) {
+        memset(memory, 0xCD, bytes);
+        w.heapBlocks[memory] = bytes;
+    }
+    return memory;
+}
+
+BOOL WINAPI HeapFree(HANDLE, DWORD, LPVOID memory)
+{
+    World &w = TheWorld();
+    if (memory == nullptr)
+        return TRUE;
+    auto found = w.heapBlocks.find(memory);
+    if (found == w.heapBlocks.end())
+        sim::detail::Fail("HeapFree of a block the heap never gave");
+    free(memory);
+    w.heapBlocks.erase(found);
+    return TRUE;
+}
+
+int WINAPI MultiByteToWideChar(UINT, DWORD, LPCSTR multiByte, int multiByteCount, LPWSTR wide, int wideCount)
+{
+    // Windows-1252, the ANSI code page of the three interface languages.
+    static const WCHAR high[32] = {
+        0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    };
+    int count = multiByteCount < 0 ? (int)strlen(multiByte) + 1 : multiByteCount;
+    if (wideCount == 0)
+        return count;
+    if (wideCount < count) {
+        TheWorld().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    for (int i = 0; i < count; i++) {
+        unsigned char c = (unsigned char)multiByte[i];
+        wide[i] = (c >= 0x80 && c < 0xA0) ? high[c - 0x80] : c;
+    }
+    return count;
+}
+
+}  // extern "C"

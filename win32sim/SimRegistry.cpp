@@ -1,0 +1,327 @@
+// win32sim registry: an in-memory tree under the predefined roots with the real error codes,
+// handles that must be closed, and counts that let a test prove every key was closed.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+
+#include "SimInternal.h"
+
+namespace {
+
+struct Key {
+    std::map<std::string, std::shared_ptr<Key>> children;  // by lower-case name
+    std::map<std::string, sim::RegValue> values;           // by lower-case name; "" is the default
+};
+
+struct OpenKey {
+    std::shared_ptr<Key> key;
+    std::string path;  // "HKEY_LOCAL_MACHINE\Software\..."
+    REGSAM access;
+};
+
+struct RegistryState {
+    std::map<uintptr_t, std::shared_ptr<Key>> roots;
+    std::map<uintptr_t, OpenKey> handles;
+    uintptr_t nextHandle = 0x7000;
+    int opens = 0, closes = 0;
+    std::vector<std::pair<std::string, LONG>> openFaults, queryFaults, writeFaults;
+};
+
+RegistryState &TheRegistry()
+{
+    static RegistryState state;
+    return state;
+}
+
+const char *RootName(HKEY root)
+{
+    if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
+    if (root == HKEY_LOCAL_MACHINE) return "HKEY_LOCAL_MACHINE";
+    if (root == HKEY_USERS) return "HKEY_USERS";
+    return nullptr;
+}
+
+bool IsRoot(HKEY key)
+{
+    return RootName(key) != nullptr;
+}
+
+// The key a handle stands for, with its path; false for a handle that is not open.
+bool Resolve(HKEY handle, std::shared_ptr<Key> *key, std::string *path, REGSAM *access)
+{
+    RegistryState &r = TheRegistry();
+    if (IsRoot(handle)) {
+        auto &root = r.roots[(uintptr_t)handle];
+        if (!root)
+            root = std::make_shared<Key>();
+        *key = root;
+        *path = RootName(handle);
+        *access = KEY_READ | KEY_WRITE;
+        return true;
+    }
+    auto found = r.handles.find((uintptr_t)handle);
+    if (found == r.handles.end())
+        return false;
+    *key = found->second.key;
+    *path = found->second.path;
+    *access = found->second.access;
+    return true;
+}
+
+std::vector<std::string> Components(const std::string &path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\') {
+            parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty() || parts.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+LONG MatchingFault(const std::vector<std::pair<std::string, LONG>> &faults, const std::string &path)
+{
+    for (const auto &fault : faults) {
+        if (sim::detail::FilterMatches(fault.first, path))
+            return fault.second;
+    }
+    return ERROR_SUCCESS;
+}
+
+HKEY NewHandle(const std::shared_ptr<Key> &key, const std::string &path, REGSAM access)
+{
+    RegistryState &r = TheRegistry();
+    uintptr_t handle = r.nextHandle;
+    r.nextHandle += 4;
+    r.handles[handle] = OpenKey{ key, path, access };
+    r.opens++;
+    return (HKEY)handle;
+}
+
+// Walks (and with `create`, makes) the keys of `subKey` below `base`.
+LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LPDWORD disposition)
+{
+    std::shared_ptr<Key> key;
+    std::string path;
+    REGSAM baseAccess;
+    if (result == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (!Resolve(base, &key, &path, &baseAccess))
+        return ERROR_INVALID_HANDLE;
+    std::string sub = subKey != nullptr ? subKey : "";
+    if (!sub.empty() && sub[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    bool created = false;
+    if (!sub.empty()) {
+        for (const std::string &part : Components(sub)) {
+            if (part.size() > 255)
+                return ERROR_INVALID_PARAMETER;
+            if (part.empty())
+                continue;
+            std::string lower = sim::detail::Lower(part);
+            auto found = key->children.find(lower);
+            path += "\\" + part;
+            if (found == key->children.end()) {
+                if (!create)
+                    return ERROR_FILE_NOT_FOUND;
+                if (!(baseAccess & KEY_CREATE_SUB_KEY) && !IsRoot(base))
+                    return ERROR_ACCESS_DENIED;
+                auto child = std::make_shared<Key>();
+                key->children[lower] = child;
+                key = child;
+                created = true;
+            } else {
+                key = found->second;
+            }
+        }
+    }
+    LONG fault = MatchingFault(TheRegistry().openFaults, path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    if (disposition != nullptr)
+        *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *result = NewHandle(key, path, access);
+    return ERROR_SUCCESS;
+}
+
+std::shared_ptr<Key> KeyAt(HKEY root, const std::string &path, bool create)
+{
+    std::shared_ptr<Key> key;
+    std::string name;
+    REGSAM access;
+    if (!Resolve(root, &key, &name, &access))
+        sim::detail::Fail("not a registry root");
+    if (path.empty())
+        return key;
+    for (const std::string &part : Components(path)) {
+        if (part.empty())
+            continue;
+        std::string lower = sim::detail::Lower(part);
+        auto found = key->children.find(lower);
+        if (found == key->children.end()) {
+            if (!create)
+                return nullptr;
+            found = key->children.emplace(lower, std::make_shared<Key>()).first;
+        }
+        key = found->second;
+    }
+    return key;
+}
+
+}  // namespace
+
+namespace sim::detail {
+
+void ResetRegistry()
+{
+    TheRegistry() = RegistryState();
+}
+
+}  // namespace sim::detail
+
+namespace sim {
+
+void FailRegistryOpen(const std::string &keyPathContains, LONG error)
+{
+    TheRegistry().openFaults.push_back({ keyPathContains, error });
+}
+
+void FailRegistryQuery(const std::string &keyPathContains, LONG error)
+{
+    TheRegistry().queryFaults.push_back({ keyPathContains, error });
+}
+
+void FailRegistryWrite(const std::string &keyPathContains, LONG error)
+{
+    TheRegistry().writeFaults.push_back({ keyPathContains, error });
+}
+
+int OpenRegistryKeys()
+{
+    return (int)TheRegistry().handles.size();
+}
+
+int RegKeyOpenCount()
+{
+    return TheRegistry().opens;
+}
+
+int RegKeyCloseCount()
+{
+    return TheRegistry().closes;
+}
+
+void RegPutString(HKEY root, const std::string &path, const std::string &name, const std::string &text, bool withTerminator)
+{
+    RegPutValue(root, path, name, REG_SZ, withTerminator ? text + std::string(1, '\0') : text);
+}
+
+void RegPutValue(HKEY root, const std::string &path, const std::string &name, DWORD type, const std::string &bytes)
+{
+    KeyAt(root, path, true)->values[detail::Lower(name)] = RegValue{ type, bytes };
+}
+
+std::optional<RegValue> RegGet(HKEY root, const std::string &path, const std::string &name)
+{
+    std::shared_ptr<Key> key = KeyAt(root, path, false);
+    if (!key)
+        return std::nullopt;
+    auto found = key->values.find(detail::Lower(name));
+    if (found == key->values.end())
+        return std::nullopt;
+    return found->second;
+}
+
+bool RegKeyExists(HKEY root, const std::string &path)
+{
+    return KeyAt(root, path, false) != nullptr;
+}
+
+void RegDeleteValue(HKEY root, const std::string &path, const std::string &name)
+{
+    if (std::shared_ptr<Key> key = KeyAt(root, path, false))
+        key->values.erase(detail::Lower(name));
+}
+
+}  // namespace sim
+
+extern "C" {
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result)
+{
+    return Walk(key, subKey, false, access, result, nullptr);
+}
+
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
+                            PHKEY result, LPDWORD disposition)
+{
+    return Walk(key, subKey, true, access, result, disposition);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize)
+{
+    std::shared_ptr<Key> key;
+    std::string path;
+    REGSAM access;
+    if (!Resolve(handle, &key, &path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (!(access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    LONG fault = MatchingFault(TheRegistry().queryFaults, path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    auto found = key->values.find(sim::detail::Lower(valueName != nullptr ? valueName : ""));
+    if (found == key->values.end())
+        return ERROR_FILE_NOT_FOUND;
+    const sim::RegValue &value = found->second;
+    if (type != nullptr)
+        *type = value.type;
+    if (dataSize == nullptr)
+        return data == nullptr ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    DWORD room = *dataSize;
+    *dataSize = (DWORD)value.bytes.size();
+    if (data == nullptr)
+        return ERROR_SUCCESS;
+    if (room < value.bytes.size())
+        return ERROR_MORE_DATA;
+    memcpy(data, value.bytes.data(), value.bytes.size());
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, const BYTE *data, DWORD dataSize)
+{
+    std::shared_ptr<Key> key;
+    std::string path;
+    REGSAM access;
+    if (!Resolve(handle, &key, &path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (!(access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    LONG fault = MatchingFault(TheRegistry().writeFaults, path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    key->values[sim::detail::Lower(valueName != nullptr ? valueName : "")] =
+        sim::RegValue{ type, std::string((const char *)data, dataSize) };
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY handle)
+{
+    RegistryState &r = TheRegistry();
+    r.closes++;
+    if (IsRoot(handle))
+        return ERROR_SUCCESS;
+    if (r.handles.erase((uintptr_t)handle) == 0)
+        return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
+}
+
+}  // extern "C"
