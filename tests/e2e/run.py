@@ -1,0 +1,834 @@
+#!/usr/bin/python3
+"""End-to-end scenarios: the real setup.exe under Wine on a virtual display, answered by robot.exe.
+
+Each scenario in tests/e2e/scenarios/*.scn names a distribution to lay out, a language, the robot's
+rules and the expectations checked afterwards against the transcript and the Wine prefix. A template
+prefix is made once per build folder (build/e2e/template) and copied for every scenario.
+
+    tests/e2e/run.py [--build DIR] [--keep] [--list] [NAME ...]
+
+NAME selects scenarios whose file name contains it. Exit status 0 when every scenario passed.
+"""
+
+import argparse
+import datetime
+import fcntl
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCENARIO_DIR = os.path.join(ROOT, "tests", "e2e", "scenarios")
+
+# Bump when the way the template is made changes, so that cached templates are rebuilt.
+TEMPLATE_RECIPE = 3
+TEMPLATE_STAMP = ".e2e-template"
+# Folders of the prefix that no scenario writes to and that make up nearly all of its size:
+# hard-linked into each copy instead of copied.
+LINKED_FOLDERS = ("drive_c/windows/system32", "drive_c/windows/winsxs", "drive_c/windows/syswow64")
+# Debian's Wine keeps the name of its server's socket folder (under /tmp) in this file of the prefix;
+# a copy must start its own server, so the file is not copied.
+SERVER_NAME_FILE = "wineserver"
+
+LANGUAGES = {"en": "en_US.UTF-8", "fr": "fr_FR.UTF-8", "it": "it_IT.UTF-8"}
+DEFAULT_DIST = "C:\\dist"
+DEFAULT_INSTALLER = "setup.exe"
+DEFAULT_TIMEOUT = 120
+# Distribution files get this modification time unless the scenario says otherwise: far from "now",
+# with a fraction of a second in 100 ns steps, so that a copy that does not keep times shows.
+DEFAULT_MTIME_NS = 981173106_123456700  # 2001-02-03 04:05:06.1234567 UTC
+# Time allowed beyond the robot's own timeout before the runner kills Wine itself.
+RUNNER_GRACE = 60
+WINE_COMMAND_TIMEOUT = 180
+
+
+class ScenarioError(Exception):
+    pass
+
+
+# ---- Scenario files ---------------------------------------------------------------------------------
+
+class Scenario:
+    """A parsed .scn file: blocks introduced by lines starting with '@'."""
+
+    def __init__(self, path):
+        self.path = path
+        self.name = os.path.splitext(os.path.basename(path))[0]
+        self.language = "en"
+        self.dist = DEFAULT_DIST
+        self.installer = DEFAULT_INSTALLER
+        self.timeout = DEFAULT_TIMEOUT
+        self.mtime_ns = DEFAULT_MTIME_NS
+        self.files = []  # (windows path, kind, data): kind is text, bytes or copy
+        self.expect = []  # (line number, words)
+        self.has_robot = False
+        self._parse()
+
+    def _parse(self):
+        with open(self.path, encoding="utf-8") as f:
+            lines = f.read().split("\n")
+        if lines and lines[-1] == "":
+            lines.pop()
+        block, head, body = None, None, []
+        for number, line in enumerate(lines, 1):
+            if line.startswith("@"):
+                if block:
+                    self._block(block, head, body)
+                head = (number, line[1:].split())
+                block, body = head[1][0] if head[1] else "", []
+                continue
+            body.append((number, line))
+        if block:
+            self._block(block, head, body)
+        if not self.has_robot:
+            raise ScenarioError(f"{self.path}: no @robot block")
+
+    def _fail(self, number, message):
+        raise ScenarioError(f"{self.path}:{number}: {message}")
+
+    def _block(self, block, head, body):
+        number, words = head
+        if block == "setup":
+            for n, line in _meaningful(body):
+                key, _, value = line.strip().partition(" ")
+                value = value.strip()
+                if key == "language":
+                    if value not in LANGUAGES:
+                        self._fail(n, f"language is one of {', '.join(LANGUAGES)}")
+                    self.language = value
+                elif key == "dist":
+                    self.dist = value.rstrip("\\")
+                elif key == "installer":
+                    self.installer = value
+                elif key == "timeout":
+                    self.timeout = int(value)
+                elif key == "mtime":
+                    moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
+                    self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
+                else:
+                    self._fail(n, f"unknown setting {key}")
+        elif block == "file":
+            # @file NAME [noeol]: the lines below, each ended by CR LF (the last one too unless noeol);
+            # trailing blank lines are not part of it, so no lines at all is an empty file.
+            if len(words) < 2:
+                self._fail(number, "@file needs a name")
+            name = " ".join(w for w in words[1:] if w != "noeol")
+            text = [line for _, line in body]
+            while text and text[-1].strip() == "":
+                text.pop()
+            data = "".join(line + "\r\n" for line in text)
+            if "noeol" in words[2:] and data:
+                data = data[:-2]
+            self.files.append((self._place(name), "text", data.encode("cp1252")))
+        elif block == "bytes":
+            # @bytes NAME SIZE: SIZE bytes of a fixed pseudo-random sequence.
+            if len(words) != 3 or not words[2].isdigit():
+                self._fail(number, "@bytes needs a name and a size")
+            self.files.append((self._place(words[1]), "bytes", int(words[2])))
+        elif block == "copy":
+            # @copy NAME FROM: a file of the repository, FROM relative to its root.
+            if len(words) != 3:
+                self._fail(number, "@copy needs a name and a repository path")
+            self.files.append((self._place(words[1]), "copy", os.path.join(ROOT, words[2])))
+        elif block == "robot":
+            self.has_robot = True  # robot.exe reads this block from the scenario file itself
+        elif block == "expect":
+            for n, line in _meaningful(body):
+                try:
+                    self.expect.append((n, split_words(line)))
+                except ValueError as error:
+                    self._fail(n, str(error))
+        else:
+            self._fail(number, f"unknown block @{block}")
+
+    def _place(self, name):
+        """A distribution file name as a Windows path: relative names go into the distribution."""
+        name = name.replace("/", "\\")
+        return name if re.match(r"^[A-Za-z]:\\", name) else self.dist + "\\" + name
+
+    @property
+    def installer_path(self):
+        return self.dist + "\\" + self.installer
+
+
+def split_words(line):
+    """Words as the robot reads its rules: bare words are taken as they are (backslashes too),
+    "double quoted" parts unescape \\" and \\\\, 'single quoted' parts are literal, and a # at the
+    start of a word begins a comment."""
+    words, i = [], 0
+    while i < len(line):
+        if line[i] in " \t\r":
+            i += 1
+            continue
+        if line[i] == "#":
+            break
+        word = ""
+        while i < len(line) and line[i] not in " \t\r":
+            quote = line[i]
+            if quote not in "\"'":
+                word += quote
+                i += 1
+                continue
+            j = i + 1
+            while j < len(line) and line[j] != quote:
+                if quote == '"' and line[j] == "\\" and line[j + 1:j + 2] in ('"', "\\"):
+                    j += 1
+                word += line[j]
+                j += 1
+            if j >= len(line):
+                raise ValueError("unterminated quote")
+            i = j + 1
+        words.append(word)
+    return words
+
+
+def _meaningful(body):
+    for number, line in body:
+        if line.strip() and not line.strip().startswith("#"):
+            yield number, line
+
+
+def pseudo_random_bytes(size):
+    """A reproducible byte sequence (a linear congruential generator's high bytes)."""
+    out = bytearray(size)
+    state = 0x2545F491
+    for i in range(size):
+        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
+        out[i] = state >> 16 & 0xFF
+    return bytes(out)
+
+
+# ---- Paths --------------------------------------------------------------------------------------
+
+def host_path(prefix, windows_path):
+    """Where a C:\\ path of the prefix lives on the Linux side."""
+    match = re.match(r"^[Cc]:\\?(.*)$", windows_path)
+    if not match:
+        raise ScenarioError(f"only C: paths are laid out in the prefix: {windows_path}")
+    parts = [p for p in match.group(1).split("\\") if p]
+    return os.path.join(prefix, "drive_c", *parts)
+
+
+def find_case_insensitive(path):
+    """`path` as it exists on disk, matching each component without regard to case, or None.
+
+    Wine matches file names that way, so a check of C:\\Quillet\\README.TXT must find readme.txt."""
+    if os.path.lexists(path):
+        return path
+    head, tail = os.path.split(path)
+    if not tail:
+        return path if os.path.isdir(path) else None
+    parent = find_case_insensitive(head)
+    if parent is None or not os.path.isdir(parent):
+        return None
+    for entry in os.listdir(parent):
+        if entry.lower() == tail.lower():
+            return os.path.join(parent, entry)
+    return None
+
+
+def z_path(path):
+    """The Windows name of a Linux path through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# ---- Removing run folders --------------------------------------------------------------------------
+
+def remove_tree(path):
+    """Removes a run folder even when a scenario left a mount or an immutable folder in it."""
+    if not os.path.lexists(path):
+        return
+    real = os.path.realpath(path)
+    with open("/proc/mounts") as f:
+        mounts = [line.split()[1].encode().decode("unicode_escape") for line in f]
+    for mount in sorted((m for m in mounts if m.startswith(real + "/")), key=len, reverse=True):
+        subprocess.run(["umount", "-l", mount], check=False)
+    try:
+        shutil.rmtree(path)
+    except OSError:
+        subprocess.run(["chattr", "-R", "-i", path], check=False, stderr=subprocess.DEVNULL)
+        shutil.rmtree(path)
+
+
+# ---- Wine -----------------------------------------------------------------------------------------
+
+class Wine:
+    def __init__(self, work, display):
+        self.work = work
+        self.display = display
+
+    def env(self, prefix, home, language="en"):
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("LC_", "LANG", "WINE", "DISPLAY", "XAUTHORITY"))}
+        env.update({
+            "WINEPREFIX": prefix,
+            "WINEARCH": "win32",
+            "WINEDEBUG": "-all",
+            # No Mono or Gecko installers at prefix creation; no desktop entries for shortcuts made
+            # in the prefix (winemenubuilder would write them into the home folder).
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "DISPLAY": self.display,
+            "HOME": home,
+            "LC_ALL": LANGUAGES[language],
+        })
+        return env
+
+    def stop_server(self, env):
+        """Ends the prefix's wineserver (which saves its registry) and waits until it is gone."""
+        subprocess.run(["wineserver", "-k"], env=env, check=False, timeout=WINE_COMMAND_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=env, check=False, timeout=WINE_COMMAND_TIMEOUT,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        forget_server_folder(env["WINEPREFIX"])
+
+
+def forget_server_folder(prefix):
+    try:
+        with open(os.path.join(prefix, SERVER_NAME_FILE)) as f:
+            name = f.read().strip()
+    except OSError:
+        return
+    if re.fullmatch(r"wine-[A-Za-z0-9]+", name):
+        shutil.rmtree(os.path.join("/tmp", name), ignore_errors=True)
+
+
+def wine_version():
+    return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
+
+
+def template_ok(template, stamp):
+    try:
+        with open(os.path.join(template, TEMPLATE_STAMP)) as f:
+            if f.read() != stamp:
+                return False
+    except OSError:
+        return False
+    needed = ["system.reg", "user.reg", "userdef.reg", "drive_c/windows/system32/kernel32.dll",
+              "drive_c/windows/system32/user32.dll", "dosdevices/c:"]
+    return all(os.path.lexists(os.path.join(template, n)) for n in needed)
+
+
+def make_template(wine, log):
+    """The template prefix: made once per build folder and rebuilt when missing or broken."""
+    template = os.path.join(wine.work, "template")
+    stamp = json.dumps({"wine": wine_version(), "recipe": TEMPLATE_RECIPE})
+    if template_ok(template, stamp):
+        return template
+    print("e2e: making the template Wine prefix (about 15 s)", flush=True)
+    building = template + ".new"
+    remove_tree(building)
+    remove_tree(template)
+    home = os.path.join(wine.work, "home")
+    os.makedirs(home, exist_ok=True)
+    env = wine.env(building, home)
+    steps = [
+        ["wineboot", "-i"],
+        # Without a window manager Wine waits for each closed window; unmanaged windows close at once.
+        ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+        # A crash ends the process with its exception code instead of waiting in a crash dialog.
+        ["wine", "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+         "/d", "0", "/f"],
+    ]
+    for step in steps:
+        result = subprocess.run(step, env=env, stdout=log, stderr=log, timeout=WINE_COMMAND_TIMEOUT)
+        if result.returncode != 0:
+            wine.stop_server(env)
+            raise RuntimeError(f"template prefix: {' '.join(step)} failed with {result.returncode}")
+    wine.stop_server(env)
+    # Wine links the user's shell folders (Desktop, Documents, ...) to the home folder; each
+    # scenario needs folders of its own, so the links become real folders.
+    users = os.path.join(building, "drive_c", "users")
+    for dirpath, dirnames, _ in os.walk(users):
+        for name in dirnames:
+            path = os.path.join(dirpath, name)
+            if os.path.islink(path):
+                os.unlink(path)
+                os.mkdir(path)
+    with open(os.path.join(building, "user.reg"), encoding="latin-1") as f:
+        if '"Managed"="N"' not in f.read():
+            raise RuntimeError("template prefix: the X11 Driver setting did not reach user.reg")
+    with open(os.path.join(building, TEMPLATE_STAMP), "w") as f:
+        f.write(stamp)
+    os.rename(building, template)
+    return template
+
+
+def copy_prefix(template, prefix):
+    """A scenario's own prefix: real copies of the registry and everything writable, hard links for
+    the big system folders that nothing writes to."""
+    remove_tree(prefix)
+    for dirpath, dirnames, filenames in os.walk(template):
+        relative = os.path.relpath(dirpath, template)
+        target = os.path.join(prefix, relative) if relative != "." else prefix
+        os.makedirs(target, exist_ok=True)
+        linked = any(relative == f or relative.startswith(f + "/") for f in LINKED_FOLDERS)
+        for name in list(dirnames):
+            source = os.path.join(dirpath, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), os.path.join(target, name))
+                dirnames.remove(name)
+        for name in filenames:
+            if relative == "." and name in (SERVER_NAME_FILE, TEMPLATE_STAMP):
+                continue
+            source, destination = os.path.join(dirpath, name), os.path.join(target, name)
+            if os.path.islink(source):
+                os.symlink(os.readlink(source), destination)
+            elif linked:
+                os.link(source, destination)
+            else:
+                shutil.copy2(source, destination)
+        shutil.copystat(dirpath, target)
+
+
+# ---- The virtual display --------------------------------------------------------------------------
+
+class VirtualDisplay:
+    """One Xvfb for the whole run; it picks a free display number itself (-displayfd)."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            number = f.readline().strip()
+        if not number.isdigit():
+            self.close()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+# ---- Registry files -------------------------------------------------------------------------------
+
+ROOT_KEYS = {
+    "HKCU": ("user.reg", ""), "HKEY_CURRENT_USER": ("user.reg", ""),
+    "HKLM": ("system.reg", ""), "HKEY_LOCAL_MACHINE": ("system.reg", ""),
+    "HKU": ("userdef.reg", None), "HKEY_USERS": ("userdef.reg", None),
+}
+
+
+def _reg_unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        if c != "\\":
+            out.append(c)
+            i += 1
+            continue
+        i += 1
+        c = text[i] if i < len(text) else ""
+        if c == "x":
+            digits = re.match(r"[0-9a-fA-F]{1,4}", text[i + 1:])
+            out.append(chr(int(digits.group(0), 16)))
+            i += 1 + len(digits.group(0))
+        elif c in "01234567":
+            digits = re.match(r"[0-7]{1,3}", text[i:])
+            out.append(chr(int(digits.group(0), 8)))
+            i += len(digits.group(0))
+        else:
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(c, c))
+            i += 1
+    return "".join(out)
+
+
+def _reg_value(data):
+    """A value as Wine writes it: "text", str(N):"text", dword:hex, hex:bytes or hex(N):bytes."""
+    if data.startswith('"'):
+        return ("sz", _reg_unescape(data[1:-1]))
+    match = re.match(r'^str\((\d+)\):"(.*)"$', data)
+    if match:
+        return ({"2": "expand_sz", "7": "multi_sz"}.get(match.group(1), "str" + match.group(1)),
+                _reg_unescape(match.group(2)))
+    if data.startswith("dword:"):
+        return ("dword", int(data[6:], 16))
+    match = re.match(r"^hex(?:\((\w+)\))?:(.*)$", data)
+    if match:
+        raw = bytes(int(b, 16) for b in match.group(2).replace(" ", "").split(",") if b)
+        return ("hex" + (f"({match.group(1)})" if match.group(1) else ""), raw)
+    return ("unknown", data)
+
+
+def read_registry_file(path):
+    """{key path in lower case: (key path, {value name in lower case: (name, (type, data))})}"""
+    keys = {}
+    with open(path, encoding="utf-8", errors="surrogateescape") as f:
+        lines = f.read().split("\n")
+    current = None
+    i = 0
+    while i < len(lines):
+        line = lines[i]
+        while line.endswith("\\") and i + 1 < len(lines):  # hex data continued on the next line
+            i += 1
+            line = line[:-1] + lines[i].strip()
+        i += 1
+        if line.startswith("["):
+            name = _reg_unescape(line[1:line.rindex("]")])
+            current = keys.setdefault(name.lower(), (name, {}))[1]
+        elif current is not None and (line.startswith('"') or line.startswith("@=")):
+            if line.startswith("@="):
+                name, data = "", line[2:]
+            else:
+                match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+                if not match:
+                    continue
+                name, data = _reg_unescape(match.group(1)), match.group(2)
+            current[name.lower()] = (name, _reg_value(data))
+    return keys
+
+
+def registry_key(prefix, key):
+    """The values of a key, from the prefix's registry files, or None when the key does not exist."""
+    root, _, rest = key.partition("\\")
+    root = root.upper()
+    if root in ("HKCR", "HKEY_CLASSES_ROOT"):
+        # The merged view: the user's classes over the machine's.
+        found = [registry_key(prefix, "HKCU\\Software\\Classes\\" + rest),
+                 registry_key(prefix, "HKLM\\Software\\Classes\\" + rest)]
+        if found == [None, None]:
+            return None
+        merged = dict(found[1] or {})
+        merged.update(found[0] or {})
+        return merged
+    if root not in ROOT_KEYS:
+        raise ScenarioError(f"unknown registry root {root}")
+    keys = read_registry_file(os.path.join(prefix, ROOT_KEYS[root][0]))
+    entry = keys.get(rest.rstrip("\\").lower())
+    return None if entry is None else entry[1]
+
+
+def format_reg(value):
+    kind, data = value
+    if kind == "dword":
+        return f"dword:{data}"
+    if isinstance(data, bytes):
+        return kind + ":" + ",".join(f"{b:02x}" for b in data)
+    return data
+
+
+def reg_matches(value, expected):
+    kind, data = value
+    if expected.startswith("dword:"):
+        return kind == "dword" and data == int(expected[6:], 0)
+    if re.match(r"^hex(\(\w+\))?:", expected):
+        return format_reg(value) == expected.lower()
+    return kind in ("sz", "expand_sz") and data == expected
+
+
+# ---- Checks ---------------------------------------------------------------------------------------
+
+WINDOW_KINDS = ("box", "dialog", "window")
+
+
+def record_field(record, field):
+    """The value of a transcript record's field as text, or None when the record has no such field."""
+    if field == "buttons":
+        return ",".join(record.get("buttons", []))
+    if field == "owner":
+        owner = record.get("owner")
+        return "none" if owner is None else owner["caption"]
+    if field in ("owner.class", "owner.caption"):
+        owner = record.get("owner")
+        return None if owner is None else owner[field.split(".")[1]]
+    if field.startswith("control."):
+        for control in record.get("controls", []):
+            if str(control["id"]) == field[8:]:
+                return control["text"]
+        return None
+    if field == "controls":
+        return ",".join(str(c["id"]) for c in record.get("controls", []) if c["visible"])
+    if field in ("rect", "client"):
+        return ",".join(str(n) for n in record[field]) if field in record else None
+    value = record.get(field)
+    return None if value is None else str(value)
+
+
+def check_window(record, words):
+    """The ways a window record differs from an expectation line's field=value / field~value words."""
+    problems = []
+    if record.get("kind") != words[0]:
+        return [f"expected a {words[0]}, saw a {record.get('kind')} ({record.get('caption')!r})"]
+    for word in words[1:]:
+        match = re.match(r"^([\w.]+)([=~])(.*)$", word, re.S)
+        if not match:
+            problems.append(f"cannot read {word!r} (field=value or field~value)")
+            continue
+        field, operator, expected = match.groups()
+        actual = record_field(record, field)
+        good = actual is not None and (actual == expected if operator == "=" else expected in actual)
+        if not good:
+            problems.append(f"{field}: expected {'' if operator == '=' else 'to contain '}{expected!r}, "
+                            f"saw {actual!r}")
+    return problems
+
+
+def check_file(scenario, prefix, dist_files, words):
+    if len(words) < 3:
+        return ["file needs a path and a check"]
+    path, check, args = words[1], words[2], words[3:]
+    found = find_case_insensitive(host_path(prefix, path))
+    if check == "absent":
+        return [] if found is None else [f"{path} exists"]
+    if found is None:
+        return [f"{path} does not exist"]
+    if check == "exists":
+        return []
+    if check == "dir":
+        return [] if os.path.isdir(found) else [f"{path} is not a folder"]
+    if os.path.isdir(found):
+        return [f"{path} is a folder"]
+    with open(found, "rb") as f:
+        data = f.read()
+    mtime_units = os.stat(found).st_mtime_ns // 100  # Windows keeps file times in 100 ns units
+
+    def source(name):
+        key = scenario._place(name).lower()
+        if key not in dist_files:
+            raise ScenarioError(f"{name} is not a file of the distribution")
+        return dist_files[key]
+
+    if check == "size":
+        return [] if len(data) == int(args[0]) else [f"{path}: size {len(data)}, expected {args[0]}"]
+    if check == "text":
+        expected = args[0].encode("cp1252")
+        return [] if data == expected else [f"{path}: content {data[:200]!r}, expected {expected[:200]!r}"]
+    if check in ("unchanged", "same-as", "mtime-of"):
+        name = path if check == "unchanged" else args[0]
+        original, original_mtime = source(name)
+        problems = []
+        if check != "mtime-of" and data != original:
+            problems.append(f"{path}: content differs from the distribution's {name} "
+                            f"({len(data)} bytes against {len(original)})")
+        if check != "same-as" and mtime_units != original_mtime // 100:
+            seen = datetime.datetime.fromtimestamp(mtime_units / 1e7, datetime.timezone.utc)
+            wanted = datetime.datetime.fromtimestamp(original_mtime / 1e9, datetime.timezone.utc)
+            problems.append(f"{path}: modified {seen.isoformat()}, expected {wanted.isoformat()}")
+        return problems
+    return [f"unknown file check {check}"]
+
+
+def check_reg(prefix, words):
+    # reg KEY absent | reg KEY NAME absent | reg KEY NAME = VALUE   (NAME @ is the default value)
+    if len(words) == 3 and words[2] == "absent":
+        return [] if registry_key(prefix, words[1]) is None else [f"key {words[1]} exists"]
+    if len(words) < 4:
+        return ["reg needs a key, a value name and 'absent' or '= VALUE'"]
+    key, name = words[1], "" if words[2] == "@" else words[2]
+    values = registry_key(prefix, key)
+    if words[3] == "absent" and len(words) == 4:
+        return [] if values is None or name.lower() not in values else [f"{key} [{words[2]}] exists"]
+    if words[3] != "=" or len(words) != 5:
+        return ["reg needs '= VALUE' or 'absent' after the value name"]
+    if values is None:
+        return [f"key {key} does not exist"]
+    if name.lower() not in values:
+        return [f"{key} has no value {words[2]}"]
+    value = values[name.lower()][1]
+    return [] if reg_matches(value, words[4]) else [f"{key} [{words[2]}] is {format_reg(value)!r}, "
+                                                    f"expected {words[4]!r}"]
+
+
+def check_expectations(scenario, records, prefix, dist_files):
+    problems = []
+    start = next((r for r in records if r.get("kind") == "start"), None)
+    end = next((r for r in records if r.get("kind") == "end"), None)
+    windows = [r for r in records if r.get("kind") in WINDOW_KINDS]
+    if start is None or end is None:
+        return ["the transcript has no start or no end record (did the robot run to its end?)"]
+    if end["status"] != "exited":
+        problems.append(f"the installer did not end by itself: {end['status']}")
+    for record in windows:
+        if record["unmatched"]:
+            problems.append(f"window #{record['seq']} ({record['kind']} {record['caption']!r}) met no rule")
+        for error in record["errors"]:
+            problems.append(f"window #{record['seq']}: {error}")
+
+    expected_windows = [(n, w) for n, w in scenario.expect if w and w[0] in WINDOW_KINDS]
+    for index, (number, words) in enumerate(expected_windows):
+        if index >= len(windows):
+            problems.append(f"line {number}: expected a {words[0]} as window {index + 1}, "
+                            f"but only {len(windows)} appeared")
+            continue
+        for problem in check_window(windows[index], words):
+            problems.append(f"line {number}, window {index + 1}: {problem}")
+    for record in windows[len(expected_windows):]:
+        text = record.get("text", "")
+        problems.append(f"unexpected window {record['seq']}: {record['kind']} {record['caption']!r} {text!r}")
+
+    for number, words in scenario.expect:
+        if not words or words[0] in WINDOW_KINDS:
+            continue
+        try:
+            if words[0] == "exit":
+                if end.get("exit") != int(words[1], 0):
+                    problems.append(f"line {number}: exit code {end.get('exit')}, expected {words[1]}")
+            elif words[0] == "file":
+                problems += [f"line {number}: {p}" for p in check_file(scenario, prefix, dist_files, words)]
+            elif words[0] == "reg":
+                problems += [f"line {number}: {p}" for p in check_reg(prefix, words)]
+            else:
+                problems.append(f"line {number}: unknown expectation {words[0]}")
+        except (IndexError, ValueError) as error:
+            problems.append(f"line {number}: cannot read {' '.join(words)!r}: {error}")
+    return problems
+
+
+# ---- Running a scenario -----------------------------------------------------------------------------
+
+def lay_out(scenario, prefix, setup_exe):
+    """Writes the distribution; returns {windows path in lower case: (bytes, mtime in ns)}."""
+    written = {}
+    items = [(scenario.installer_path, "copy", setup_exe)] + scenario.files
+    for windows_path, kind, data in items:
+        path = host_path(prefix, windows_path)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if kind == "copy":
+            with open(data, "rb") as f:
+                data = f.read()
+        elif kind == "bytes":
+            data = pseudo_random_bytes(data)
+        with open(path, "wb") as f:
+            f.write(data)
+        os.utime(path, ns=(scenario.mtime_ns, scenario.mtime_ns))
+        written[windows_path.lower()] = (data, scenario.mtime_ns)
+    return written
+
+
+def read_transcript(path):
+    records = []
+    try:
+        with open(path, encoding="utf-8") as f:
+            for line in f:
+                if line.strip():
+                    records.append(json.loads(line))
+    except (OSError, ValueError) as error:
+        records.append({"kind": "broken", "error": str(error)})
+    return records
+
+
+def run_scenario(scenario, wine, template, build, keep):
+    run_dir = os.path.join(wine.work, "runs", scenario.name)
+    remove_tree(run_dir)
+    prefix = os.path.join(run_dir, "prefix")
+    home = os.path.join(run_dir, "home")
+    os.makedirs(home)
+    copy_prefix(template, prefix)
+    dist_files = lay_out(scenario, prefix, os.path.join(build, "setup.exe"))
+    transcript = os.path.join(run_dir, "transcript.jsonl")
+    env = wine.env(prefix, home, scenario.language)
+    command = ["wine", z_path(os.path.join(build, "robot.exe")), "--timeout", str(scenario.timeout),
+               z_path(scenario.path), scenario.installer_path, z_path(transcript)]
+    problems = []
+    with open(os.path.join(run_dir, "wine.log"), "w") as log:
+        process = subprocess.Popen(command, env=env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        try:
+            robot_status = process.wait(timeout=scenario.timeout + RUNNER_GRACE)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            robot_status = None
+            problems.append("the robot itself did not end; killed")
+        finally:
+            wine.stop_server(env)
+    records = read_transcript(transcript)
+    if robot_status not in (None, 0, 1):
+        problems.append(f"the robot could not run the scenario (status {robot_status}); see wine.log")
+    problems += check_expectations(scenario, records, prefix, dist_files)
+    end = next((r for r in records if r.get("kind") == "end"), {})
+    unused = end.get("unused_rules") or []
+    notes = [f"rule on line {n} never applied" for n in unused]
+    if not problems and not keep:
+        remove_tree(prefix)
+        remove_tree(home)
+    return problems, notes, run_dir
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
+                        help="folder holding setup.exe and robot.exe (default build/win32)")
+    parser.add_argument("--keep", action="store_true", help="keep every scenario's prefix, not only failed ones")
+    parser.add_argument("--list", action="store_true", help="list the scenarios and stop")
+    parser.add_argument("names", nargs="*", help="run only scenarios whose name contains one of these")
+    args = parser.parse_args()
+
+    build = os.path.abspath(args.build)
+    paths = sorted(os.path.join(SCENARIO_DIR, f) for f in os.listdir(SCENARIO_DIR) if f.endswith(".scn"))
+    if args.names:
+        paths = [p for p in paths if any(n in os.path.basename(p) for n in args.names)]
+    try:
+        scenarios = [Scenario(p) for p in paths]
+    except (ScenarioError, ValueError) as error:
+        print(f"e2e: {error}", file=sys.stderr)
+        return 2
+    if args.list:
+        for scenario in scenarios:
+            print(scenario.name)
+        return 0
+    if not scenarios:
+        print("e2e: no scenario selected", file=sys.stderr)
+        return 2
+    for exe in ("setup.exe", "robot.exe"):
+        if not os.path.isfile(os.path.join(build, exe)):
+            print(f"e2e: {os.path.join(build, exe)} is missing; build the win32 preset first", file=sys.stderr)
+            return 2
+
+    work = os.path.join(os.path.dirname(build), "e2e")
+    os.makedirs(work, exist_ok=True)
+    # Two runs over one build folder would share the template and the run folders.
+    lock = open(os.path.join(work, ".lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+
+    started = time.monotonic()
+    display = VirtualDisplay()
+    passed = failed = 0
+    try:
+        wine = Wine(work, display.name)
+        with open(os.path.join(work, "template.log"), "w") as log:
+            template = make_template(wine, log)
+        print(f"e2e: {len(scenarios)} scenario(s) on display {display.name}", flush=True)
+        for scenario in scenarios:
+            begun = time.monotonic()
+            problems, notes, run_dir = run_scenario(scenario, wine, template, build, args.keep)
+            seconds = time.monotonic() - begun
+            if problems:
+                failed += 1
+                print(f"FAIL {scenario.name} ({seconds:.1f} s)")
+                for problem in problems:
+                    print(f"     {problem}")
+                print(f"     transcript and prefix kept in {os.path.relpath(run_dir, ROOT)}")
+                with open(os.path.join(run_dir, "wine.log"), errors="replace") as f:
+                    log_lines = f.read().splitlines()[-15:]
+                for line in log_lines:
+                    print(f"     | {line}")
+            else:
+                passed += 1
+                print(f"PASS {scenario.name} ({seconds:.1f} s)")
+            for note in notes:
+                print(f"     note: {note}")
+            sys.stdout.flush()
+    finally:
+        display.close()
+    print(f"e2e: {time.monotonic() - started:.1f} s in all")
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
