@@ -1,6 +1,13 @@
 // The copy engine: the [Files] entries copied chunk by chunk, one posted step at a time.
 #pragma once
 
+#include <windows.h>
+
+// The step of WM_COPY_NEXT_FILE: takes the next [Files] line and opens its source and destination.
+void CopyNextFile(HWND window);
+// The step of WM_COPY_CHUNK: copies one chunk of COPY_CHUNK_SIZE bytes.
+void CopyChunk(HWND window);
+
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);
 // Puts `sourceName` behind the installer's own directory in SourcePath. Returns 0, or -1 when

@@ -1,0 +1,21 @@
+// Registry values under key paths of any depth: each component opened (or created) in turn along
+// the program-wide KeyChain, which is closed again before an operation returns.
+#pragma once
+
+#include <windows.h>
+
+// Every open and create asks for read and write access, reads included.
+enum { REGISTRY_ACCESS = KEY_READ | KEY_WRITE };
+
+// Reads value `valueName` (null or "" for the default) into `buffer`, always leaving a
+// NUL-terminated text there on success. Returns 0, a Win32 error code, or -1 without memory.
+LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char *buffer, DWORD bufferSize);
+// Creates the key path as needed and sets exactly `byteCount` bytes of `data`. Same results.
+LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                        DWORD byteCount);
+// Opens every component of `path` below `root`; *outKey is the deepest key, in the KeyChain.
+LONG OpenKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey);
+// The same walk, creating the components that do not exist.
+LONG CreateKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey);
+// Closes every key of the KeyChain, the root included, and frees its nodes.
+void CloseKeyChain(void);
