@@ -25,7 +25,7 @@ struct Surface {
 enum class ObjectKind { Brush, Bitmap };
 
 struct Object {
-    ObjectKind kind;
+    ObjectKind kind = ObjectKind::Brush;
     COLORREF color = 0;          // brushes
     int width = 0, height = 0;   // bitmaps
     WORD bitsPerPixel = 32;
@@ -71,10 +71,12 @@ void EnsureStock()
 {
     GdiState &g = TheGdi();
     if (g.whiteBrush == nullptr) {
-        Object white{ ObjectKind::Brush, RGB(255, 255, 255) };
+        Object white;
+        white.color = RGB(255, 255, 255);
         white.stock = true;
         g.whiteBrush = NewObject(white);
-        Object bitmap{ ObjectKind::Bitmap };
+        Object bitmap;
+        bitmap.kind = ObjectKind::Bitmap;
         bitmap.width = 1;
         bitmap.height = 1;
         bitmap.bitsPerPixel = 1;
@@ -373,7 +375,8 @@ extern "C" {
 
 HBRUSH WINAPI CreateSolidBrush(COLORREF color)
 {
-    Object brush{ ObjectKind::Brush, color & 0x00FFFFFFu };
+    Object brush;
+    brush.color = color & 0x00FFFFFFu;
     return (HBRUSH)NewObject(brush);
 }
 
@@ -572,7 +575,8 @@ HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init
     std::vector<BYTE> headerBytes(layout.headerSize);
     memcpy(headerBytes.data(), header, layout.headerSize);
 
-    Object bitmap{ ObjectKind::Bitmap };
+    Object bitmap;
+    bitmap.kind = ObjectKind::Bitmap;
     bitmap.width = layout.width;
     bitmap.height = layout.height < 0 ? -layout.height : layout.height;
     bitmap.bitsPerPixel = 32;

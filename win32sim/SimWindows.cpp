@@ -382,10 +382,8 @@ HWND CreateFromTemplate(LPCSTR templateName, HWND owner, DLGPROC dialogProc, LPA
     sim::detail::AddTrace({ sim::TraceEntry::DialogOpened, handle, 0, 0, 0, t->name });
     if (Call(handle, WM_INITDIALOG, (WPARAM)firstTabStop, param) && firstTabStop != nullptr && Find(handle))
         SetFocus(firstTabStop);
-    if (Window *w = Find(handle)) {
-        if (t->style & WS_VISIBLE)
-            ShowWindow(handle, SW_SHOW);
-    }
+    if (Find(handle) != nullptr && (t->style & WS_VISIBLE))
+        ShowWindow(handle, SW_SHOW);
     return Find(handle) != nullptr ? handle : nullptr;
 }
 
