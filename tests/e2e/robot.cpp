@@ -428,6 +428,13 @@ static std::string RecognizeIcon(const Sight &sight, const std::string &folder)
             iconControl = &control;
     if (iconControl == NULL)
         return "none";
+    // Wine keeps the icon control of a box without an icon, visible and empty. A null icon handle
+    // says so; a non-null one means nothing across processes, hence the pixels below.
+    DWORD_PTR handle = 0;
+    if (SendMessageTimeoutW(iconControl->Handle, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, SEND_TIMEOUT_MS,
+                            &handle) &&
+        handle == 0)
+        return "none";
 
     HICON icons[sizeof STANDARD_ICONS / sizeof STANDARD_ICONS[0]];
     for (size_t i = 0; i < sizeof icons / sizeof icons[0]; i++)
@@ -719,8 +726,11 @@ static bool ConditionHolds(const Condition &condition, const Sight &sight)
     return control != NULL && ValueMatches(condition, control->Text);
 }
 
+// The first rule that applies. Every rule counts the appearances that meet its conditions, also
+// those an earlier rule answers, so that nth=2 means the second such window of the whole run.
 static Rule *FindRule(std::vector<Rule> &rules, const Sight &sight)
 {
+    Rule *chosen = NULL;
     for (Rule &rule : rules) {
         if (rule.Kind != KIND_ANY && rule.Kind != sight.Kind)
             continue;
@@ -730,12 +740,13 @@ static Rule *FindRule(std::vector<Rule> &rules, const Sight &sight)
         if (!holds)
             continue;
         rule.Seen++;
-        if ((rule.Nth != 0 && rule.Seen != rule.Nth) || (rule.From != 0 && rule.Seen < rule.From))
-            continue;
-        rule.Fired++;
-        return &rule;
+        bool due = (rule.Nth == 0 || rule.Seen == rule.Nth) && (rule.From == 0 || rule.Seen >= rule.From);
+        if (due && chosen == NULL)
+            chosen = &rule;
     }
-    return NULL;
+    if (chosen != NULL)
+        chosen->Fired++;
+    return chosen;
 }
 
 // ---- Answers ------------------------------------------------------------------------------------

@@ -62,6 +62,7 @@ class Scenario:
         self.language = "en"
         self.dist = DEFAULT_DIST
         self.installer = DEFAULT_INSTALLER
+        self.program = "setup.exe"  # the build's program laid out under the installer's name
         self.timeout = DEFAULT_TIMEOUT
         self.mtime_ns = DEFAULT_MTIME_NS
         self.files = []  # (windows path, kind, data): kind is text, bytes or copy
@@ -105,6 +106,8 @@ class Scenario:
                     self.dist = value.rstrip("\\")
                 elif key == "installer":
                     self.installer = value
+                elif key == "program":
+                    self.program = value
                 elif key == "timeout":
                     self.timeout = int(value)
                 elif key == "mtime":
@@ -263,8 +266,9 @@ class Wine:
         self.display = display
 
     def env(self, prefix, home, language="en"):
-        env = {k: v for k, v in os.environ.items()
-               if not k.startswith(("LC_", "LANG", "WINE", "DISPLAY", "XAUTHORITY"))}
+        """Wine's environment; language None keeps the caller's own locale variables."""
+        dropped = ("WINE", "DISPLAY") if language is None else ("LC_", "LANG", "WINE", "DISPLAY")
+        env = {k: v for k, v in os.environ.items() if not k.startswith(dropped)}
         env.update({
             "WINEPREFIX": prefix,
             "WINEARCH": "win32",
@@ -274,8 +278,9 @@ class Wine:
             "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": self.display,
             "HOME": home,
-            "LC_ALL": LANGUAGES[language],
         })
+        if language is not None:
+            env["LC_ALL"] = LANGUAGES[language]
         return env
 
     def stop_server(self, env):
@@ -416,10 +421,10 @@ class VirtualDisplay:
 
 # ---- Registry files -------------------------------------------------------------------------------
 
+# The registry file of each root; Wine's files hold key paths relative to their root.
 ROOT_KEYS = {
-    "HKCU": ("user.reg", ""), "HKEY_CURRENT_USER": ("user.reg", ""),
-    "HKLM": ("system.reg", ""), "HKEY_LOCAL_MACHINE": ("system.reg", ""),
-    "HKU": ("userdef.reg", None), "HKEY_USERS": ("userdef.reg", None),
+    "HKCU": "user.reg", "HKEY_CURRENT_USER": "user.reg",
+    "HKLM": "system.reg", "HKEY_LOCAL_MACHINE": "system.reg",
 }
 
 
@@ -507,7 +512,7 @@ def registry_key(prefix, key):
         return merged
     if root not in ROOT_KEYS:
         raise ScenarioError(f"unknown registry root {root}")
-    keys = read_registry_file(os.path.join(prefix, ROOT_KEYS[root][0]))
+    keys = read_registry_file(os.path.join(prefix, ROOT_KEYS[root]))
     entry = keys.get(rest.rstrip("\\").lower())
     return None if entry is None else entry[1]
 
@@ -555,6 +560,10 @@ def record_field(record, field):
     if field in ("rect", "client"):
         return ",".join(str(n) for n in record[field]) if field in record else None
     value = record.get(field)
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, list):
+        return "; ".join(str(v) for v in value)
     return None if value is None else str(value)
 
 
@@ -604,6 +613,12 @@ def check_file(scenario, prefix, dist_files, words):
 
     if check == "size":
         return [] if len(data) == int(args[0]) else [f"{path}: size {len(data)}, expected {args[0]}"]
+    if check == "lines":
+        expected = b"".join(line.encode("cp1252") + b"\r\n" for line in args)
+        if data == expected:
+            return []
+        seen = data.decode("cp1252", errors="replace").split("\r\n")
+        return [f"{path}: lines {seen!r}, expected {list(args)!r}"]
     if check == "text":
         expected = args[0].encode("cp1252")
         return [] if data == expected else [f"{path}: content {data[:200]!r}, expected {expected[:200]!r}"]
@@ -643,18 +658,75 @@ def check_reg(prefix, words):
                                                     f"expected {words[4]!r}"]
 
 
-def check_expectations(scenario, records, prefix, dist_files):
+def read_bitmap(path):
+    """(width, height, pixel function) of a 24-bit uncompressed BMP as the robot writes them."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:2] != b"BM":
+        raise ValueError("not a BMP file")
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = int.from_bytes(data[22:26], "little", signed=True)
+    if int.from_bytes(data[28:30], "little") != 24:
+        raise ValueError("not a 24-bit bitmap")
+    stride = (width * 3 + 3) & ~3
+
+    def pixel(x, y):
+        row = height - 1 - y if height > 0 else y
+        at = offset + row * stride + x * 3
+        blue, green, red = data[at:at + 3]
+        return f"#{red:02x}{green:02x}{blue:02x}"
+    return width, abs(height), pixel
+
+
+def check_bitmap(run_dir, words):
+    # bitmap NAME [size=WxH] [pixel=X,Y:#rrggbb ...]   (a screenshot the robot saved)
+    if len(words) < 2:
+        return ["bitmap needs a file name"]
+    path = os.path.join(run_dir, words[1])
+    if not os.path.isfile(path):
+        return [f"no screenshot {words[1]}"]
+    try:
+        width, height, pixel = read_bitmap(path)
+    except ValueError as error:
+        return [f"{words[1]}: {error}"]
+    problems = []
+    for word in words[2:]:
+        size = re.fullmatch(r"size=(\d+)x(\d+)", word)
+        spot = re.fullmatch(r"pixel=(\d+),(\d+):(#[0-9a-fA-F]{6})", word)
+        if size:
+            if (width, height) != (int(size.group(1)), int(size.group(2))):
+                problems.append(f"{words[1]}: {width}x{height}, expected {size.group(1)}x{size.group(2)}")
+        elif spot:
+            x, y = int(spot.group(1)), int(spot.group(2))
+            if x >= width or y >= height:
+                problems.append(f"{words[1]}: no pixel {x},{y} in {width}x{height}")
+            elif pixel(x, y) != spot.group(3).lower():
+                problems.append(f"{words[1]}: pixel {x},{y} is {pixel(x, y)}, expected {spot.group(3).lower()}")
+        else:
+            problems.append(f"cannot read {word!r} (size=WxH or pixel=X,Y:#rrggbb)")
+    return problems
+
+
+def check_expectations(scenario, records, prefix, dist_files, run_dir):
     problems = []
     start = next((r for r in records if r.get("kind") == "start"), None)
     end = next((r for r in records if r.get("kind") == "end"), None)
     windows = [r for r in records if r.get("kind") in WINDOW_KINDS]
     if start is None or end is None:
         return ["the transcript has no start or no end record (did the robot run to its end?)"]
-    if end["status"] != "exited":
-        problems.append(f"the installer did not end by itself: {end['status']}")
-    for record in windows:
-        if record["unmatched"]:
+    # Unless the scenario says otherwise, the installer ends by itself and every window meets a rule.
+    status = next((w[1] for _, w in scenario.expect if w[:1] == ["status"] and len(w) > 1), "exited")
+    if end["status"] != status:
+        problems.append(f"the installer's run ended as {end['status']!r}, expected {status!r}")
+    unmatched = [r for r in windows if r["unmatched"]]
+    allowed = next((int(w[1]) for _, w in scenario.expect if w[:1] == ["unmatched"] and len(w) > 1), None)
+    if allowed is None:
+        for record in unmatched:
             problems.append(f"window #{record['seq']} ({record['kind']} {record['caption']!r}) met no rule")
+    elif len(unmatched) != allowed:
+        problems.append(f"{len(unmatched)} window(s) met no rule, expected {allowed}")
+    for record in windows:
         for error in record["errors"]:
             problems.append(f"window #{record['seq']}: {error}")
 
@@ -681,6 +753,10 @@ def check_expectations(scenario, records, prefix, dist_files):
                 problems += [f"line {number}: {p}" for p in check_file(scenario, prefix, dist_files, words)]
             elif words[0] == "reg":
                 problems += [f"line {number}: {p}" for p in check_reg(prefix, words)]
+            elif words[0] == "bitmap":
+                problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words)]
+            elif words[0] in ("status", "unmatched"):
+                pass  # taken into account above
             else:
                 problems.append(f"line {number}: unknown expectation {words[0]}")
         except (IndexError, ValueError) as error:
@@ -709,6 +785,34 @@ def lay_out(scenario, prefix, setup_exe):
     return written
 
 
+def describe(record):
+    """One transcript record in a line for people."""
+    kind = record.get("kind")
+    if kind == "start":
+        return (f"start {record.get('installer')} (language {record.get('ui_language')}, "
+                f"code page {record.get('acp')})")
+    if kind == "end":
+        return (f"end: {record.get('status')}, exit code {record.get('exit')}, {record.get('windows')} window(s), "
+                f"{record.get('failures')} failure(s), {record.get('seconds', 0):.1f} s")
+    if kind not in WINDOW_KINDS:
+        return json.dumps(record, ensure_ascii=False)
+    line = f"#{record['seq']} {kind} {record['class']!r} {record['caption']!r}"
+    if kind == "box":
+        line += f" [{record['icon']}] {record['text']!r} buttons {','.join(record['buttons'])}"
+    else:
+        texts = [f"{c['id']}={c['text']!r}" for c in record["controls"] if c["visible"] and c["text"]]
+        if texts:
+            line += " " + " ".join(texts)
+    owner = record.get("owner")
+    line += " owner " + ("none" if owner is None else f"{owner['class']!r} {owner['caption']!r}")
+    line += " -> " + ("; ".join(record["actions"]) or "nothing")
+    if record["unmatched"]:
+        line += "  (NO RULE MATCHED)"
+    for error in record["errors"]:
+        line += f"  (FAILED: {error})"
+    return line
+
+
 def read_transcript(path):
     records = []
     try:
@@ -728,7 +832,7 @@ def run_scenario(scenario, wine, template, build, keep):
     home = os.path.join(run_dir, "home")
     os.makedirs(home)
     copy_prefix(template, prefix)
-    dist_files = lay_out(scenario, prefix, os.path.join(build, "setup.exe"))
+    dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program))
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
     command = ["wine", z_path(os.path.join(build, "robot.exe")), "--timeout", str(scenario.timeout),
@@ -748,7 +852,7 @@ def run_scenario(scenario, wine, template, build, keep):
     records = read_transcript(transcript)
     if robot_status not in (None, 0, 1):
         problems.append(f"the robot could not run the scenario (status {robot_status}); see wine.log")
-    problems += check_expectations(scenario, records, prefix, dist_files)
+    problems += check_expectations(scenario, records, prefix, dist_files, run_dir)
     end = next((r for r in records if r.get("kind") == "end"), {})
     unused = end.get("unused_rules") or []
     notes = [f"rule on line {n} never applied" for n in unused]

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The demo: builds setup.exe and installs samples/ with it under Wine, on your display when there is
+# one (you answer), otherwise on a virtual display answered by the test robot. Leaves the transcript,
+# the screenshots and the installed Wine prefix in build/demo/.
+#   scripts/demo.sh [--robot] [--language en|fr|it]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset win32 >/dev/null
+cmake --build --preset win32
+exec /usr/bin/python3 tests/e2e/demo.py "$@"
