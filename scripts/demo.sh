@@ -5,6 +5,7 @@
 #   scripts/demo.sh [--robot] [--language en|fr|it]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32

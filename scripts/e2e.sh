@@ -5,6 +5,7 @@
 #   scripts/e2e.sh [NAME ...]    (only the scenarios whose names contain NAME)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import run  # noqa: E402  (the runner's prefix, display and transcript helpers)
 

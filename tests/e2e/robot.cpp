@@ -788,8 +788,20 @@ static bool KeyCode(const std::string &name, UINT *key)
     return false;
 }
 
-// Performs one action; returns an empty string or what went wrong.
-static std::string Perform(Robot &robot, const Sight &sight, const Action &action, std::vector<std::string> *files)
+// The file name a screenshot action writes: %n stands for the window's sequence number.
+static std::string ScreenshotName(const Action &action, int sequence)
+{
+    std::string name = action.Target;
+    size_t at = name.find("%n");
+    if (at != std::string::npos)
+        name.replace(at, 2, std::to_string(sequence));
+    return name;
+}
+
+// Performs one action; returns an empty string or what went wrong. A window that closes by itself
+// before its picture settles is no fault of the installer: that goes to `notes` instead.
+static std::string Perform(Robot &robot, const Sight &sight, const Action &action, std::vector<std::string> *files,
+                           std::vector<std::string> *notes)
 {
     HWND window = sight.Handle;
     if (action.Verb == "leave")
@@ -846,13 +858,14 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
         return "";
     }
     if (action.Verb == "screenshot") {
-        std::string name = action.Target;
-        size_t at = name.find("%n");
-        if (at != std::string::npos)
-            name.replace(at, 2, std::to_string(sight.Sequence));
+        std::string name = ScreenshotName(action, sight.Sequence);
         Pixels pixels;
-        if (!CaptureSettledClient(window, &pixels))
-            return "no screenshot of the client area";
+        if (!CaptureSettledClient(window, &pixels)) {
+            if (IsWindow(window) && IsWindowVisible(window))
+                return "no screenshot of the client area";
+            notes->push_back("no " + name + ": the window closed first");
+            return "";
+        }
         if (!SaveBitmap(pixels, robot.Folder + name))
             return "cannot write " + name;
         files->push_back(name);
@@ -881,10 +894,12 @@ static Action FallbackAnswer(const Sight &sight)
     return action;
 }
 
-static std::string ActionText(const Action &action)
+static std::string ActionText(const Action &action, int sequence)
 {
     std::string text = action.Verb;
-    if (!action.Target.empty())
+    if (action.Verb == "screenshot")
+        text += " " + ScreenshotName(action, sequence);
+    else if (!action.Target.empty())
         text += " " + action.Target;
     if (action.Verb == "set")
         text += " " + JsonString(action.Value);
@@ -914,12 +929,12 @@ static void Answer(Robot &robot, HWND window)
         actions.push_back(FallbackAnswer(sight));
     bool unmatched = rule == NULL && sight.Kind != KIND_WINDOW;
 
-    std::vector<std::string> done, errors, files;
+    std::vector<std::string> done, errors, files, notes;
     for (const Action &action : actions) {
-        std::string error = Perform(robot, sight, action, &files);
-        done.push_back(ActionText(action));
+        std::string error = Perform(robot, sight, action, &files, &notes);
+        done.push_back(ActionText(action, sight.Sequence));
         if (!error.empty())
-            errors.push_back(ActionText(action) + ": " + error);
+            errors.push_back(done.back() + ": " + error);
     }
     if (unmatched || !errors.empty())
         robot.Failures++;
@@ -964,6 +979,9 @@ static void Answer(Robot &robot, HWND window)
     line += "],\"errors\":[";
     for (size_t i = 0; i < errors.size(); i++)
         line += (i ? "," : "") + JsonString(errors[i]);
+    line += "],\"notes\":[";
+    for (size_t i = 0; i < notes.size(); i++)
+        line += (i ? "," : "") + JsonString(notes[i]);
     line += "],\"screenshots\":[";
     for (size_t i = 0; i < files.size(); i++)
         line += (i ? "," : "") + JsonString(files[i]);
@@ -979,6 +997,8 @@ static void Answer(Robot &robot, HWND window)
         printf(" (NO RULE MATCHED)");
     for (const std::string &error : errors)
         printf(" (FAILED: %s)", error.c_str());
+    for (const std::string &note : notes)
+        printf(" (%s)", note.c_str());
     printf("\n");
     fflush(stdout);
 }

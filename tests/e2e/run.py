@@ -586,10 +586,68 @@ def check_window(record, words):
     return problems
 
 
+def profile_folder(prefix):
+    """C:\\users\\NAME: Wine names the profile after the Unix user running it."""
+    users = os.path.join(prefix, "drive_c", "users")
+    names = [n for n in os.listdir(users) if n.lower() != "public" and os.path.isdir(os.path.join(users, n))]
+    if len(names) != 1:
+        raise ScenarioError(f"cannot tell the user's profile among {names}")
+    return "C:\\users\\" + names[0]
+
+
+def expand_path(prefix, path):
+    """{profile}, {desktop} and {programs} (the Start menu's Programs folder) in a checked path."""
+    if "{" not in path:
+        return path
+    profile = profile_folder(prefix)
+    return (path.replace("{desktop}", profile + "\\Desktop")
+            .replace("{programs}", profile + "\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs")
+            .replace("{profile}", profile))
+
+
+def read_link(path):
+    """The "Link information" of a .lnk file as lnkinfo decodes it: {local_path: ..., description: ...}."""
+    result = subprocess.run(["lnkinfo", path], capture_output=True, timeout=WINE_COMMAND_TIMEOUT)
+    if result.returncode != 0:
+        raise ScenarioError(f"lnkinfo cannot read {path}: {result.stderr.decode(errors='replace').strip()}")
+    fields, inside = {}, False
+    for line in result.stdout.decode("utf-8", errors="replace").splitlines():
+        if not line.startswith("\t"):
+            inside = line.strip() == "Link information:"
+            continue
+        if inside and ":" in line:
+            key, _, value = line.strip().partition(":")
+            fields[re.sub(r"\W+", "_", key.strip().lower())] = value.strip()
+    return fields
+
+
+def check_link(prefix, words):
+    # lnk PATH FIELD=VALUE | FIELD~VALUE ...   (fields of lnkinfo's "Link information", in lower case)
+    if len(words) < 3:
+        return ["lnk needs a path and at least one field"]
+    path = expand_path(prefix, words[1])
+    found = find_case_insensitive(host_path(prefix, path))
+    if found is None:
+        return [f"{path} does not exist"]
+    fields = read_link(found)
+    problems = []
+    for word in words[2:]:
+        match = re.match(r"^(\w+)([=~])(.*)$", word, re.S)
+        if not match:
+            problems.append(f"cannot read {word!r} (field=value or field~value)")
+            continue
+        field, operator, expected = match.groups()
+        actual = fields.get(field)
+        if actual is None or not (actual == expected if operator == "=" else expected in actual):
+            problems.append(f"{path}: {field} is {actual!r}, expected {'' if operator == '=' else 'to contain '}"
+                            f"{expected!r}")
+    return problems
+
+
 def check_file(scenario, prefix, dist_files, words):
     if len(words) < 3:
         return ["file needs a path and a check"]
-    path, check, args = words[1], words[2], words[3:]
+    path, check, args = expand_path(prefix, words[1]), words[2], words[3:]
     found = find_case_insensitive(host_path(prefix, path))
     if check == "absent":
         return [] if found is None else [f"{path} exists"]
@@ -753,6 +811,8 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
                 problems += [f"line {number}: {p}" for p in check_file(scenario, prefix, dist_files, words)]
             elif words[0] == "reg":
                 problems += [f"line {number}: {p}" for p in check_reg(prefix, words)]
+            elif words[0] == "lnk":
+                problems += [f"line {number}: {p}" for p in check_link(prefix, words)]
             elif words[0] == "bitmap":
                 problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words)]
             elif words[0] in ("status", "unmatched"):
@@ -787,6 +847,8 @@ def lay_out(scenario, prefix, setup_exe):
 
 def describe(record):
     """One transcript record in a line for people."""
+    def q(text):
+        return '"' + str(text).replace("\r\n", "\\n").replace("\n", "\\n") + '"'
     kind = record.get("kind")
     if kind == "start":
         return (f"start {record.get('installer')} (language {record.get('ui_language')}, "
@@ -796,20 +858,22 @@ def describe(record):
                 f"{record.get('failures')} failure(s), {record.get('seconds', 0):.1f} s")
     if kind not in WINDOW_KINDS:
         return json.dumps(record, ensure_ascii=False)
-    line = f"#{record['seq']} {kind} {record['class']!r} {record['caption']!r}"
+    line = f"#{record['seq']} {kind} {record['class']} {q(record['caption'])}"
     if kind == "box":
-        line += f" [{record['icon']}] {record['text']!r} buttons {','.join(record['buttons'])}"
+        line += f" [{record['icon']}] {q(record['text'])} buttons {','.join(record['buttons'])}"
     else:
-        texts = [f"{c['id']}={c['text']!r}" for c in record["controls"] if c["visible"] and c["text"]]
+        texts = [f"{c['id']}={q(c['text'])}" for c in record["controls"] if c["visible"] and c["text"]]
         if texts:
             line += " " + " ".join(texts)
     owner = record.get("owner")
-    line += " owner " + ("none" if owner is None else f"{owner['class']!r} {owner['caption']!r}")
+    line += " owner " + ("none" if owner is None else f"{owner['class']} {q(owner['caption'])}")
     line += " -> " + ("; ".join(record["actions"]) or "nothing")
     if record["unmatched"]:
         line += "  (NO RULE MATCHED)"
     for error in record["errors"]:
         line += f"  (FAILED: {error})"
+    for note in record.get("notes", []):
+        line += f"  ({note})"
     return line
 
 

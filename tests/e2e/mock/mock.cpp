@@ -7,9 +7,13 @@
 //   regsz NAME TEXT           HKCU\Software\Quillet Mock, stored with a byte count that omits the NUL
 //   regdword NAME NUMBER
 //   copy FROM TO              CopyFileA, which keeps the modification time
+//   shortcut LINK|TARGET|DESCRIPTION   a .lnk made by the shell link object; LINK may name
+//                             environment variables (%USERPROFILE%) and folders that do not exist yet
 //   hang                      never returns
 //   exit CODE                 the exit code once the script is done (default 0)
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -55,6 +59,36 @@ static INT_PTR CALLBACK DirectoryProc(HWND dialog, UINT message, WPARAM wParam, 
         return FALSE;
     }
     return FALSE;
+}
+
+// Every folder on the way to `path`, from the top down.
+static void CreateFoldersTo(const char *path)
+{
+    char folder[MAX_PATH];
+    lstrcpynA(folder, path, MAX_PATH);
+    for (char *slash = strchr(folder + 3, '\\'); slash != NULL; slash = strchr(slash + 1, '\\')) {
+        *slash = '\0';
+        CreateDirectoryA(folder, NULL);
+        *slash = '\\';
+    }
+}
+
+static const char *MakeShortcut(const char *link, const char *target, const char *description)
+{
+    IShellLinkA *shellLink = NULL;
+    IPersistFile *file = NULL;
+    wchar_t wideLink[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, link, -1, wideLink, MAX_PATH);
+    bool done = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                           (void **)&shellLink)) &&
+                SUCCEEDED(shellLink->SetPath(target)) && SUCCEEDED(shellLink->SetDescription(description)) &&
+                SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void **)&file)) &&
+                SUCCEEDED(file->Save(wideLink, TRUE));
+    if (file != NULL)
+        file->Release();
+    if (shellLink != NULL)
+        shellLink->Release();
+    return done ? "done" : "failed";
 }
 
 static void PumpMessages(void)
@@ -140,15 +174,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
                 RegCloseKey(key);
             }
         } else if (strcmp(verb, "copy") == 0) {
-            // Every folder on the way to the target, from the top down.
-            char folder[MAX_PATH];
-            lstrcpynA(folder, tail, MAX_PATH);
-            for (char *slash = strchr(folder + 3, '\\'); slash != NULL; slash = strchr(slash + 1, '\\')) {
-                *slash = '\0';
-                CreateDirectoryA(folder, NULL);
-                *slash = '\\';
-            }
+            CreateFoldersTo(tail);
             Result("copy %s", CopyFileA(first, tail, FALSE) ? "done" : "failed", "");
+        } else if (strcmp(verb, "shortcut") == 0) {
+            char fields[TEXT_CAPACITY], link[MAX_PATH];
+            lstrcpynA(fields, line + strlen("shortcut "), TEXT_CAPACITY);
+            char *target = strchr(fields, '|');
+            char *description = target != NULL ? strchr(target + 1, '|') : NULL;
+            if (description == NULL)
+                return 2;
+            *target++ = '\0';
+            *description++ = '\0';
+            ExpandEnvironmentStringsA(fields, link, MAX_PATH);
+            CreateFoldersTo(link);
+            CoInitialize(NULL);
+            Result("shortcut %s", MakeShortcut(link, target, description), "");
+            CoUninitialize();
         } else if (strcmp(verb, "hang") == 0) {
             for (;;)
                 Sleep(1000);
