@@ -61,7 +61,8 @@ void FailRegistryOpen(const std::string &keyPathContains, LONG error = ERROR_ACC
 void FailRegistryQuery(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailRegistryWrite(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailCoCreateInstance(HRESULT result, int times = -1);
-void FailComMethod(const std::string &method, HRESULT result);  // "SetPath", "QueryInterface", "Save", ...
+// "SetPath", "SetDescription", "SetIconLocation", "SetShowCmd", "QueryInterface", "Save"
+void FailComMethod(const std::string &method, HRESULT result, int times = -1);
 void FailCreateWindow();                                         // the next top-level CreateWindowExA
 
 // ---- Accounting: what is still held --------------------------------------------------------
@@ -75,6 +76,9 @@ int LiveGdiObjects();         // brushes and bitmaps created and not deleted
 int LiveDeviceContexts();     // GetDC/BeginPaint/CreateCompatibleDC not released
 int LiveComObjects();
 int ComInitialisations();     // CoInitialize calls not matched by CoUninitialize
+// Every COM call the program made, in order: "CoInitialize", "CoCreateInstance", "QueryInterface",
+// "SetPath", ..., "Save", "Release", "CoUninitialize".
+const std::vector<std::string> &ComCalls();
 int RegisteredClasses();
 
 // ---- Registry ---------------------------------------------------------------------------------

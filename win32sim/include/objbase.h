@@ -27,6 +27,7 @@ typedef struct IUnknown *LPUNKNOWN;
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
 #define CO_E_NOTINITIALIZED ((HRESULT)0x800401F0)
+#define CLASS_E_NOAGGREGATION ((HRESULT)0x80040110)
 #define STG_E_ACCESSDENIED ((HRESULT)0x80030005)
 #define CLSCTX_INPROC_SERVER 0x1
 
@@ -57,6 +58,7 @@ HRESULT WINAPI CoCreateInstance(REFCLSID classId, LPUNKNOWN outer, DWORD context
 }
 
 extern const IID IID_IUnknown;
+extern const IID IID_IPersist;
 extern const IID IID_IPersistFile;
 #endif
 

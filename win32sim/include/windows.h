@@ -109,6 +109,7 @@ typedef LONG LSTATUS;
 #define ZeroMemory(d, n) memset((d), 0, (n))
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
+#define HRESULT_FROM_WIN32(x) ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x) & 0x0000FFFF) | (7 << 16) | 0x80000000)))
 
 /* ---- Kernel ------------------------------------------------------------------------------ */
 
