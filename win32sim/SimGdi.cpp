@@ -156,59 +156,88 @@ void Fill(COLORREF *pixels, int width, int height, int x, int y, int w, int h, C
 // ---- DIB decoding ---------------------------------------------------------------------------
 
 struct DibLayout {
-    DWORD headerSize;
+    DWORD headerSize;      // bytes of the header itself: 12 for a core header, else biSize
     LONG width, height;
     WORD bitCount;
     DWORD compression;
-    size_t colorEntries;   // RGBQUADs (or 3 masks for bitfields) after the header
+    size_t colorEntries;   // colour-table entries right after the header (8 bits or fewer)
+    size_t entrySize;      // RGBQUAD, or RGBTRIPLE after a core header
+    bool masks;            // BI_BITFIELDS: three DWORD masks at offset 40, whatever the header size
     size_t pixelBytes;     // bytes of bits read
 };
 
-// What Windows reads for this header; false when it would refuse the bitmap.
-bool LayOut(const BITMAPINFOHEADER *header, DibLayout *layout)
+// The masks of BI_BITFIELDS lie right after the first 40 bytes in every header that has them.
+const size_t MASKS_AT = sizeof(BITMAPINFOHEADER);
+const size_t MASKS_SIZE = 3 * sizeof(DWORD);
+
+// What Windows reads for this header; false when it would refuse the bitmap. Windows takes the
+// core header (12 bytes) and any header of 40 bytes or more, read over its whole stated size.
+bool LayOut(const void *header, DibLayout *layout)
 {
     DWORD size;
     memcpy(&size, header, sizeof size);  // the first field alone, before trusting the rest
-    if (size < sizeof(BITMAPINFOHEADER))
-        return false;
-    BITMAPINFOHEADER h;
-    memcpy(&h, header, sizeof h);
-    if (h.biWidth <= 0 || h.biHeight == 0 || h.biPlanes != 1)
-        return false;
-    switch (h.biBitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return false;
-    }
-    bool topDown = h.biHeight < 0;
-    switch (h.biCompression) {
-    case BI_RGB: break;
-    case BI_RLE8: if (h.biBitCount != 8 || topDown) return false; break;
-    case BI_RLE4: if (h.biBitCount != 4 || topDown) return false; break;
-    case BI_BITFIELDS: if (h.biBitCount != 16 && h.biBitCount != 32) return false; break;
-    default: return false;
-    }
-    layout->headerSize = size;
-    layout->width = h.biWidth;
-    layout->height = h.biHeight;
-    layout->bitCount = h.biBitCount;
-    layout->compression = h.biCompression;
-    if (h.biBitCount <= 8) {
-        size_t most = (size_t)1 << h.biBitCount;
-        layout->colorEntries = h.biClrUsed != 0 ? std::min<size_t>(h.biClrUsed, most) : most;
-    } else if (h.biCompression == BI_BITFIELDS && size == sizeof(BITMAPINFOHEADER)) {
-        layout->colorEntries = 3;
+    DibLayout l{};
+    WORD planes;
+    DWORD sizeImage = 0, colorsUsed = 0;
+    if (size == sizeof(BITMAPCOREHEADER)) {
+        BITMAPCOREHEADER c;
+        memcpy(&c, header, sizeof c);
+        l.width = c.bcWidth;
+        l.height = c.bcHeight;
+        planes = c.bcPlanes;
+        l.bitCount = c.bcBitCount;
+        l.compression = BI_RGB;
+        l.entrySize = 3;
+    } else if (size >= sizeof(BITMAPINFOHEADER)) {
+        BITMAPINFOHEADER h;
+        memcpy(&h, header, sizeof h);
+        l.width = h.biWidth;
+        l.height = h.biHeight;
+        planes = h.biPlanes;
+        l.bitCount = h.biBitCount;
+        l.compression = h.biCompression;
+        sizeImage = h.biSizeImage;
+        colorsUsed = h.biClrUsed;
+        l.entrySize = 4;
     } else {
-        layout->colorEntries = 0;
-    }
-    uint64_t rows = (uint64_t)(h.biHeight < 0 ? -(int64_t)h.biHeight : h.biHeight);
-    uint64_t stride = (((uint64_t)h.biWidth * h.biBitCount + 31) / 32) * 4;
-    if (h.biCompression == BI_RLE8 || h.biCompression == BI_RLE4)
-        layout->pixelBytes = h.biSizeImage;
-    else
-        layout->pixelBytes = (size_t)(stride * rows);
-    // A bitmap this large is refused for lack of memory, as a real one would be.
-    if ((uint64_t)h.biWidth * rows > (64u << 20))
         return false;
+    }
+    l.headerSize = size;
+    if (l.width <= 0 || l.height == 0)
+        return false;
+    bool rle = l.compression == BI_RLE8 || l.compression == BI_RLE4;
+    if (rle) {
+        // Run-length bitmaps are bottom-up, of their own bit count, and say how long they are.
+        if (l.height < 0 || sizeImage == 0 || l.bitCount != (l.compression == BI_RLE4 ? 4 : 8))
+            return false;
+    } else {
+        if (planes == 0)
+            return false;
+        switch (l.bitCount) {
+        case 1: case 4: case 8: case 24:
+            if (l.compression != BI_RGB)
+                return false;
+            break;
+        case 16: case 32:
+            if (l.compression != BI_RGB && l.compression != BI_BITFIELDS)
+                return false;
+            break;
+        default:
+            return false;
+        }
+    }
+    l.masks = l.compression == BI_BITFIELDS;
+    if (l.bitCount <= 8) {
+        size_t most = (size_t)1 << l.bitCount;
+        l.colorEntries = colorsUsed != 0 ? std::min<size_t>(colorsUsed, most) : most;
+    }
+    uint64_t rows = (uint64_t)(l.height < 0 ? -(int64_t)l.height : l.height);
+    uint64_t stride = (((uint64_t)l.width * l.bitCount + 31) / 32) * 4;
+    // A bitmap this large is refused for lack of memory, as a real one would be.
+    if ((uint64_t)l.width * rows > (64u << 20))
+        return false;
+    l.pixelBytes = rle ? sizeImage : (size_t)(stride * rows);
+    *layout = l;
     return true;
 }
 
@@ -231,8 +260,8 @@ BYTE Scale(DWORD value, DWORD mask)
 {
     if (mask == 0)
         return 0;
-    DWORD max = mask >> MaskShift(mask);
-    return (BYTE)(((value & mask) >> MaskShift(mask)) * 255 / max);
+    uint64_t max = mask >> MaskShift(mask);
+    return (BYTE)((uint64_t)((value & mask) >> MaskShift(mask)) * 255 / max);
 }
 
 void DecodeRle(const std::vector<BYTE> &bits, const DibLayout &l, const std::vector<COLORREF> &palette,
@@ -270,6 +299,7 @@ void DecodeRle(const std::vector<BYTE> &bits, const DibLayout &l, const std::vec
             }
             at += (bytes + 1) & ~(size_t)1;
         }
+        x = std::min<int>(x, l.width);  // runs past the right edge are cut there, as Windows cuts them
     }
 }
 
@@ -549,16 +579,14 @@ BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC sou
         return FALSE;
     if (!to->memory)
         TheGdi().surfaces[(uintptr_t)to->window].blits.push_back(RECT{ x, y, x + width, y + height });
-    for (int row = 0; row < height; row++) {
-        int ty = y + row, sy = sourceY + row;
-        if (ty < 0 || ty >= toHeight || sy < 0 || sy >= fromHeight)
-            continue;
-        for (int column = 0; column < width; column++) {
-            int tx = x + column, sx = sourceX + column;
-            if (tx < 0 || tx >= toWidth || sx < 0 || sx >= fromWidth)
-                continue;
-            out[(size_t)ty * toWidth + tx] = in[(size_t)sy * fromWidth + sx];
-        }
+    // Only the part that lies inside both surfaces is copied.
+    int64_t firstColumn = std::max<int64_t>({ 0, -(int64_t)x, -(int64_t)sourceX });
+    int64_t lastColumn = std::min<int64_t>({ (int64_t)width, (int64_t)toWidth - x, (int64_t)fromWidth - sourceX });
+    int64_t firstRow = std::max<int64_t>({ 0, -(int64_t)y, -(int64_t)sourceY });
+    int64_t lastRow = std::min<int64_t>({ (int64_t)height, (int64_t)toHeight - y, (int64_t)fromHeight - sourceY });
+    for (int64_t row = firstRow; row < lastRow; row++) {
+        for (int64_t column = firstColumn; column < lastColumn; column++)
+            out[(size_t)((y + row) * toWidth + x + column)] = in[(size_t)((sourceY + row) * fromWidth + sourceX + column)];
     }
     return TRUE;
 }
@@ -578,44 +606,43 @@ HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init
     Object bitmap;
     bitmap.kind = ObjectKind::Bitmap;
     bitmap.width = layout.width;
-    bitmap.height = layout.height < 0 ? -layout.height : layout.height;
+    bitmap.height = (int)(layout.height < 0 ? -(int64_t)layout.height : layout.height);
     bitmap.bitsPerPixel = 32;
     bitmap.pixels.assign((size_t)bitmap.width * bitmap.height, RGB(0, 0, 0));
 
     if (init & CBM_INIT) {
         if (info == nullptr || bits == nullptr || usage != DIB_RGB_COLORS)
             return nullptr;
-        BITMAPINFOHEADER infoHeader;
-        memcpy(&infoHeader, info, sizeof infoHeader);
         DibLayout infoLayout;
-        if (!LayOut(&info->bmiHeader, &infoLayout))
+        if (!LayOut(info, &infoLayout))
             return nullptr;
-        std::vector<BYTE> table(infoLayout.colorEntries * 4);
+        // Header, colour table or masks, and pixels: each read whole, as Windows reads them.
+        const BYTE *infoBytes = (const BYTE *)info;
+        std::vector<BYTE> infoHeader(infoLayout.headerSize);
+        memcpy(infoHeader.data(), infoBytes, infoHeader.size());
+        std::vector<BYTE> table(infoLayout.colorEntries * infoLayout.entrySize);
         if (!table.empty())
-            memcpy(table.data(), (const BYTE *)info + infoLayout.headerSize, table.size());
+            memcpy(table.data(), infoBytes + infoLayout.headerSize, table.size());
+        DWORD masks[3] = { 0x7C00, 0x03E0, 0x001F };
+        if (infoLayout.bitCount == 32)
+            masks[0] = 0x00FF0000, masks[1] = 0x0000FF00, masks[2] = 0x000000FF;
+        if (infoLayout.masks)
+            memcpy(masks, infoBytes + MASKS_AT, MASKS_SIZE);
         std::vector<BYTE> pixels(infoLayout.pixelBytes);
         if (!pixels.empty())
             memcpy(pixels.data(), bits, pixels.size());
 
         std::vector<COLORREF> palette;
-        DWORD masks[3] = { 0x7C00, 0x03E0, 0x001F };
-        if (infoLayout.bitCount == 32)
-            masks[0] = 0x00FF0000, masks[1] = 0x0000FF00, masks[2] = 0x000000FF;
-        if (infoLayout.bitCount <= 8) {
-            for (size_t i = 0; i < infoLayout.colorEntries; i++)
-                palette.push_back(FromQuad(&table[i * 4]));
-        } else if (infoLayout.compression == BI_BITFIELDS) {
-            if (infoLayout.colorEntries == 3)
-                memcpy(masks, table.data(), sizeof masks);
-            else
-                memcpy(masks, (const BYTE *)info + sizeof(BITMAPINFOHEADER), sizeof masks);  // V4/V5 headers hold them
-        }
-        LONG rows = bitmap.height;
+        for (size_t i = 0; i < infoLayout.colorEntries; i++)
+            palette.push_back(FromQuad(&table[i * infoLayout.entrySize]));  // blue, green, red
+        // The rows that both the bitmap and the bits describe.
+        LONG rows = (LONG)std::min<int64_t>(bitmap.height, infoLayout.height < 0 ? -(int64_t)infoLayout.height
+                                                                                 : infoLayout.height);
         if (infoLayout.compression == BI_RLE8 || infoLayout.compression == BI_RLE4) {
             DecodeRle(pixels, infoLayout, palette, bitmap.pixels);
         } else {
             size_t stride = (((size_t)infoLayout.width * infoLayout.bitCount + 31) / 32) * 4;
-            for (LONG row = 0; row < rows && row < bitmap.height; row++) {
+            for (LONG row = 0; row < rows; row++) {
                 const BYTE *line = pixels.data() + stride * row;
                 LONG y = infoLayout.height < 0 ? row : rows - 1 - row;  // bottom-up unless negative height
                 for (LONG x = 0; x < bitmap.width && x < infoLayout.width; x++) {

@@ -1,0 +1,307 @@
+// The main window's backdrop: the script's bitmap file read into a device-dependent bitmap at
+// creation and tiled over the client area at every paint.
+#include "ui/Background.h"
+
+#include <string.h>
+
+#include "core/InstallState.h"
+#include "resources/resource.h"
+#include "script/TextHelpers.h"
+#include "ui/Messages.h"
+
+static const char GET_BITMAP_CONTEXT[] = "GetBitmap";
+
+// The layout of a bitmap file as it lies on disk, little-endian whatever the machine.
+enum {
+    FILE_HEADER_SIZE = 14,   // BITMAPFILEHEADER
+    OFF_BITS_AT = 10,        // bfOffBits: where the pixels start
+    INFO_HEADER_SIZE = 40,   // BITMAPINFOHEADER, the smallest header the loader takes
+    HEADER_SIZE_AT = 0,      // offsets within the information header
+    WIDTH_AT = 4,
+    HEIGHT_AT = 8,
+    BIT_COUNT_AT = 14,
+    COMPRESSION_AT = 16,
+    SIZE_IMAGE_AT = 20,
+    COLORS_USED_AT = 32,
+    COLOR_MASKS_END = 52,    // the three BI_BITFIELDS masks follow the first 40 bytes of any header
+    COLOR_ENTRY_SIZE = 4,    // RGBQUAD
+    LARGEST_INDEXED_BIT_COUNT = 8,
+};
+
+// No 32-bit process can hold a piece larger than this; one byte more still fits in a DWORD.
+static const DWORD LARGEST_PIECE = 0x7FFFFFFEu;
+
+// The two pieces of a bitmap file in memory: header with colour table, and pixels. Each block is
+// one byte larger than what is read into it and zero-filled.
+struct BitmapPieces {
+    HGLOBAL InfoBlock;
+    BYTE *Info;
+    DWORD InfoBytes;
+    HGLOBAL BitsBlock;
+    BYTE *Bits;
+    DWORD BitsBytes;
+};
+
+static DWORD ReadDword(const BYTE *at)
+{
+    return (DWORD)at[0] | ((DWORD)at[1] << 8) | ((DWORD)at[2] << 16) | ((DWORD)at[3] << 24);
+}
+
+static WORD ReadWord(const BYTE *at)
+{
+    return (WORD)(at[0] | (at[1] << 8));
+}
+
+// TRUE when `count` bytes came whole; a failed or short read is the same failure.
+static BOOL ReadWhole(HANDLE file, void *buffer, DWORD count)
+{
+    DWORD read = 0;
+    return ReadFile(file, buffer, count, &read, NULL) && read == count;
+}
+
+// Allocates and locks a zero-filled movable block one byte larger than `bytes`; 0, or the
+// message that tells which of the two failed.
+static UINT AllocatePiece(DWORD bytes, HGLOBAL *block, BYTE **memory)
+{
+    *block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (SIZE_T)bytes + 1);
+    if (*block == NULL)
+        return IDS_NO_MEMORY_S;
+    *memory = (BYTE *)GlobalLock(*block);
+    if (*memory == NULL)
+        return IDS_NO_LOCK_S;
+    return 0;
+}
+
+// The bit counts of a device-independent bitmap.
+static BOOL IsDibBitCount(WORD bitCount)
+{
+    switch (bitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32:
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// Checks the information header and colour table held in `info` against what the platform will
+// read from it, and finds the number of pixel bytes to read. FALSE when the platform would read
+// beyond the two pieces, could not loop over the bitmap, or the sizes are beyond any memory.
+static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
+{
+    DWORD headerSize = ReadDword(info + HEADER_SIZE_AT);
+    LONG width = (LONG)ReadDword(info + WIDTH_AT);
+    LONG height = (LONG)ReadDword(info + HEIGHT_AT);
+    WORD bitCount = ReadWord(info + BIT_COUNT_AT);
+    DWORD compression = ReadDword(info + COMPRESSION_AT);
+    DWORD sizeImage = ReadDword(info + SIZE_IMAGE_AT);
+    DWORD colorsUsed = ReadDword(info + COLORS_USED_AT);
+
+    // The platform reads the header over its own stated size; smaller ones are not of this layout.
+    if (headerSize < INFO_HEADER_SIZE || headerSize > infoBytes)
+        return FALSE;
+    // A negative width is refused by the platform; a zero one would never end the tiling.
+    if (width <= 0 || height == 0 || !IsDibBitCount(bitCount))
+        return FALSE;
+
+    // The platform reads the masks of BI_BITFIELDS at offset 40 even inside a longer header,
+    // and up to 2^bitcount colour entries after the header for 8 bits or fewer.
+    DWORD tableAt = headerSize;
+    if (compression == BI_BITFIELDS && tableAt < COLOR_MASKS_END)
+        tableAt = COLOR_MASKS_END;
+    DWORD entries = 0;
+    if (bitCount <= LARGEST_INDEXED_BIT_COUNT) {
+        DWORD most = (DWORD)1 << bitCount;
+        entries = (colorsUsed == 0 || colorsUsed > most) ? most : colorsUsed;
+    }
+    if (tableAt > infoBytes || entries > (infoBytes - tableAt) / COLOR_ENTRY_SIZE)
+        return FALSE;
+
+    // Uncompressed rows are padded to 4 bytes; the file must hold them all, and a size of 0
+    // stands for exactly that many.
+    if (compression == BI_RGB || compression == BI_BITFIELDS) {
+        ULONGLONG stride = (((ULONGLONG)width * bitCount + 31) / 32) * 4;
+        ULONGLONG rows = height < 0 ? (ULONGLONG)(-(LONGLONG)height) : (ULONGLONG)height;
+        if (rows > LARGEST_PIECE / stride)
+            return FALSE;
+        DWORD needed = (DWORD)(stride * rows);
+        if (sizeImage == 0)
+            sizeImage = needed;
+        if (sizeImage < needed)
+            return FALSE;
+    }
+    if (sizeImage > LARGEST_PIECE)
+        return FALSE;
+    *pixelBytes = sizeImage;
+    return TRUE;
+}
+
+// The three reads into the two pieces; 0, or the message of the failure.
+static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
+{
+    BYTE fileHeader[FILE_HEADER_SIZE];
+    if (!ReadWhole(file, fileHeader, FILE_HEADER_SIZE))
+        return IDS_CANNOT_READ_S;
+    DWORD offBits = ReadDword(fileHeader + OFF_BITS_AT);
+    if (offBits < FILE_HEADER_SIZE + INFO_HEADER_SIZE || offBits - FILE_HEADER_SIZE > LARGEST_PIECE)
+        return IDS_NO_BITMAP_S;
+
+    pieces->InfoBytes = offBits - FILE_HEADER_SIZE;
+    UINT failure = AllocatePiece(pieces->InfoBytes, &pieces->InfoBlock, &pieces->Info);
+    if (failure != 0)
+        return failure;
+    if (!ReadWhole(file, pieces->Info, pieces->InfoBytes))
+        return IDS_CANNOT_READ_S;
+    if (!MeasurePixels(pieces->Info, pieces->InfoBytes, &pieces->BitsBytes))
+        return IDS_NO_BITMAP_S;
+
+    failure = AllocatePiece(pieces->BitsBytes, &pieces->BitsBlock, &pieces->Bits);
+    if (failure != 0)
+        return failure;
+    if (!ReadWhole(file, pieces->Bits, pieces->BitsBytes))
+        return IDS_CANNOT_READ_S;
+    return 0;
+}
+
+static void ReleasePiece(HGLOBAL block, BYTE *memory)
+{
+    if (memory != NULL)
+        GlobalUnlock(block);
+    if (block != NULL)
+        GlobalFree(block);
+}
+
+HBITMAP LoadBitmapFile(HINSTANCE instance, const char *caption, HWND owner, const char *path, HDC dc,
+                       LONG *width, LONG *height)
+{
+    if (path[0] == '\0')
+        return NULL;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowMessageFormatted(instance, caption, owner, IDS_CANNOT_OPEN_S, path, MB_ICONERROR);
+        return NULL;
+    }
+
+    BitmapPieces pieces;
+    memset(&pieces, 0, sizeof pieces);
+    UINT failure = ReadBitmapPieces(file, &pieces);
+    CloseHandle(file);
+
+    HBITMAP bitmap = NULL;
+    if (failure == 0) {
+        if (width != NULL)
+            *width = (LONG)ReadDword(pieces.Info + WIDTH_AT);
+        if (height != NULL)
+            *height = (LONG)ReadDword(pieces.Info + HEIGHT_AT);
+        const BITMAPINFO *info = (const BITMAPINFO *)pieces.Info;
+        bitmap = CreateDIBitmap(dc, &info->bmiHeader, CBM_INIT, pieces.Bits, info, DIB_RGB_COLORS);
+        if (bitmap == NULL)
+            failure = IDS_NO_BITMAP_S;
+    }
+    ReleasePiece(pieces.BitsBlock, pieces.Bits);
+    ReleasePiece(pieces.InfoBlock, pieces.Info);
+
+    switch (failure) {
+    case 0:
+        break;
+    case IDS_NO_MEMORY_S:
+    case IDS_NO_LOCK_S:
+        ShowMessageFormatted(instance, caption, owner, failure, GET_BITMAP_CONTEXT, MB_ICONERROR);
+        break;
+    case IDS_NO_BITMAP_S:
+        ShowMessageFormatted(instance, caption, owner, failure, path, MB_ICONINFORMATION);
+        break;
+    default:
+        ShowMessageFormatted(instance, caption, owner, failure, path, MB_ICONERROR);
+        break;
+    }
+    return bitmap;
+}
+
+// BitmapPath: the installer's directory and BitmapName. FALSE when the two do not fit; the path
+// then holds as much as fits, for the message only.
+static BOOL FormBitmapPath(void)
+{
+    char module[PATH_CAPACITY];
+    DWORD moduleLength = GetModuleFileNameA(NULL, module, PATH_CAPACITY);
+    // A cut module name may have lost a directory; older systems leave it unterminated.
+    module[PATH_CAPACITY - 1] = '\0';
+    int driveLength, fileNameOffset, dotOffset;
+    SplitPath(module, &driveLength, &fileNameOffset, &dotOffset);
+
+    int nameLength = (int)strlen(State.BitmapName);
+    int length = CopyChars(State.BitmapPath, VALUE_CAPACITY, module, fileNameOffset);
+    length = AppendChars(State.BitmapPath, VALUE_CAPACITY, length, State.BitmapName, nameLength);
+    return moduleLength != 0 && moduleLength < PATH_CAPACITY && length == fileNameOffset + nameLength;
+}
+
+LRESULT BackgroundCreate(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (State.BitmapName[0] != '\0') {
+        if (FormBitmapPath()) {
+            HDC dc = GetDC(window);
+            State.BackgroundBitmap = LoadBitmapFile(State.Instance, State.ClassName, window, State.BitmapPath, dc,
+                                                    NULL, NULL);
+            ReleaseDC(window, dc);
+        } else {
+            // A cut path could name another file: it is never opened.
+            ShowMessageFormatted(State.Instance, State.ClassName, window, IDS_CANNOT_OPEN_S, State.BitmapPath,
+                                 MB_ICONERROR);
+        }
+    }
+    return DefWindowProcA(window, WM_CREATE, wParam, lParam);
+}
+
+LRESULT BackgroundSize(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    State.ClientWidth = LOWORD(lParam);
+    State.ClientHeight = HIWORD(lParam);
+    return DefWindowProcA(window, WM_SIZE, wParam, lParam);
+}
+
+LRESULT BackgroundErase(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    // The tiles cover the whole client area: erasing first would only flicker.
+    if (State.BackgroundBitmap != NULL)
+        return 0;
+    return DefWindowProcA(window, WM_ERASEBKGND, wParam, lParam);
+}
+
+// The next tile's position, or `end` once the next one would start at or past it.
+static int NextTile(int at, int step, int end)
+{
+    return step >= end - at ? end : at + step;
+}
+
+LRESULT BackgroundPaint(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    if (State.BackgroundBitmap == NULL)
+        return DefWindowProcA(window, WM_PAINT, wParam, lParam);
+
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ former = SelectObject(memory, State.BackgroundBitmap);
+    BITMAP size;
+    memset(&size, 0, sizeof size);
+    GetObjectA(State.BackgroundBitmap, sizeof size, &size);
+    // A tile without width or height would never advance; such a bitmap paints nothing.
+    if (size.bmWidth > 0 && size.bmHeight > 0) {
+        for (int x = 0; x < State.ClientWidth; x = NextTile(x, size.bmWidth, State.ClientWidth)) {
+            for (int y = 0; y < State.ClientHeight; y = NextTile(y, size.bmHeight, State.ClientHeight))
+                BitBlt(dc, x, y, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+        }
+    }
+    SelectObject(memory, former);
+    DeleteDC(memory);
+    EndPaint(window, &paint);
+    return 0;
+}
+
+void DeleteBackground(void)
+{
+    if (State.BackgroundBitmap != NULL) {
+        DeleteObject(State.BackgroundBitmap);
+        State.BackgroundBitmap = NULL;
+    }
+}
