@@ -92,6 +92,8 @@ bool RegKeyExists(HKEY root, const std::string &path);
 void RegDeleteValue(HKEY root, const std::string &path, const std::string &name);
 int RegKeyOpenCount();        // RegOpenKeyExA/RegCreateKeyExA calls since Reset
 int RegKeyCloseCount();       // RegCloseKey calls since Reset, roots included
+// Sub-key names passed to RegOpenKeyExA and RegCreateKeyExA since Reset, in call order.
+const std::vector<std::string> &RegKeyRequests();
 
 // ---- Shell links written by the shell link object ----------------------------------------------
 
@@ -125,6 +127,8 @@ struct TraceEntry {
     std::string text;   // message box text or dialog template name
 };
 const std::vector<TraceEntry> &Trace();
+// The paths passed to CreateDirectoryA since Reset, in call order, failed calls included.
+const std::vector<std::string> &CreateDirectoryCalls();
 // Messages waiting in the queue for a window (null: any window) within [first, last].
 int QueuedMessages(HWND window, UINT first, UINT last);
 

@@ -66,6 +66,7 @@ struct World {
     std::map<std::string, FILETIME> creationTimes;  // by host path: Linux keeps none of its own
 
     std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults;
+    std::vector<std::string> directoryCalls;
     int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
 };
 
@@ -528,6 +529,11 @@ int LiveHeapBlocks()
     return (int)TheWorld().heapBlocks.size();
 }
 
+const std::vector<std::string> &CreateDirectoryCalls()
+{
+    return TheWorld().directoryCalls;
+}
+
 }  // namespace sim
 
 // ---- The Win32 calls ----------------------------------------------------------------------------
@@ -836,6 +842,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
 {
     World &w = TheWorld();
     std::string windowsPath = path;
+    w.directoryCalls.push_back(windowsPath);
     DWORD error;
     if (ConsumeFault(w.directoryFaults, windowsPath, &error))
         return Fails(error);

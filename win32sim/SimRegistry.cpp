@@ -25,6 +25,7 @@ struct RegistryState {
     std::map<uintptr_t, OpenKey> handles;
     uintptr_t nextHandle = 0x7000;
     int opens = 0, closes = 0;
+    std::vector<std::string> requests;  // sub-key names asked for, in order
     std::vector<std::pair<std::string, LONG>> openFaults, queryFaults, writeFaults;
 };
 
@@ -46,6 +47,12 @@ const char *RootName(HKEY root)
 bool IsRoot(HKEY key)
 {
     return RootName(key) != nullptr;
+}
+
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: the types whose A calls add or append a terminator.
+bool IsStringType(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // The key a handle stands for, with its path; false for a handle that is not open.
@@ -113,12 +120,20 @@ LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LP
     std::string path;
     REGSAM baseAccess;
     if (result == nullptr)
-        return ERROR_INVALID_PARAMETER;
+        return create ? ERROR_BADKEY : ERROR_INVALID_PARAMETER;
     if (!Resolve(base, &key, &path, &baseAccess))
         return ERROR_INVALID_HANDLE;
+    *result = nullptr;  // what a failed call leaves in the output
     std::string sub = subKey != nullptr ? subKey : "";
+    TheRegistry().requests.push_back(sub);
     if (!sub.empty() && sub[0] == '\\')
         return ERROR_BAD_PATHNAME;
+    // Opening nothing below a predefined key hands back that key itself, not a new handle.
+    if (!create && sub.empty() && IsRoot(base)) {
+        TheRegistry().opens++;
+        *result = base;
+        return ERROR_SUCCESS;
+    }
     bool created = false;
     if (!sub.empty()) {
         for (const std::string &part : Components(sub)) {
@@ -130,10 +145,9 @@ LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LP
             auto found = key->children.find(lower);
             path += "\\" + part;
             if (found == key->children.end()) {
+                // Windows does not look at the parent handle's access when it creates a key.
                 if (!create)
                     return ERROR_FILE_NOT_FOUND;
-                if (!(baseAccess & KEY_CREATE_SUB_KEY) && !IsRoot(base))
-                    return ERROR_ACCESS_DENIED;
                 auto child = std::make_shared<Key>();
                 key->children[lower] = child;
                 key = child;
@@ -219,6 +233,11 @@ int RegKeyCloseCount()
     return TheRegistry().closes;
 }
 
+const std::vector<std::string> &RegKeyRequests()
+{
+    return TheRegistry().requests;
+}
+
 void RegPutString(HKEY root, const std::string &path, const std::string &name, const std::string &text, bool withTerminator)
 {
     RegPutValue(root, path, name, REG_SZ, withTerminator ? text + std::string(1, '\0') : text);
@@ -293,6 +312,10 @@ LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD typ
     if (room < value.bytes.size())
         return ERROR_MORE_DATA;
     memcpy(data, value.bytes.data(), value.bytes.size());
+    // A text stored without its terminator gets one when there is room; the size stays the stored one.
+    size_t length = value.bytes.size();
+    if (IsStringType(value.type) && length > 0 && length < room && value.bytes[length - 1] != '\0')
+        data[length] = '\0';
     return ERROR_SUCCESS;
 }
 
@@ -308,6 +331,9 @@ LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, con
     LONG fault = MatchingFault(TheRegistry().writeFaults, path);
     if (fault != ERROR_SUCCESS)
         return fault;
+    // A text whose count leaves out the terminator that follows it is stored with the terminator.
+    if (dataSize > 0 && IsStringType(type) && data[dataSize - 1] != 0 && data[dataSize] == 0)
+        dataSize++;
     key->values[sim::detail::Lower(valueName != nullptr ? valueName : "")] =
         sim::RegValue{ type, std::string((const char *)data, dataSize) };
     return ERROR_SUCCESS;
