@@ -1,0 +1,122 @@
+// Registry values under key paths of any depth, walked one component at a time along the
+// program-wide KeyChain so that every key opened on the way is closed again in one place.
+#include "system/Registry.h"
+
+#include "core/InstallState.h"
+#include "script/TextHelpers.h"
+
+// The result of a walk whose chain node could not be allocated.
+static const LONG NO_NODE_MEMORY = -1;
+static const char KEY_SEPARATOR = '\\';
+// Every created key gets the empty class.
+static char EmptyKeyClass[] = "";
+
+// A chain node holding `key`, or null when the heap is exhausted.
+static KeyNode *NewKeyNode(HKEY key)
+{
+    KeyNode *node = (KeyNode *)HeapAlloc(GetProcessHeap(), 0, sizeof(KeyNode));
+    if (node != NULL) {
+        node->Key = key;
+        node->Next = NULL;
+    }
+    return node;
+}
+
+// Opens (or with `create`, creates) each component of `path` below the key of the chain's tail.
+static LONG WalkKeyPath(HKEY root, const char *path, REGSAM access, BOOL create, HKEY *outKey)
+{
+    KeyChainState *chain = &State.KeyChain;
+    chain->Head = NewKeyNode(root);
+    if (chain->Head == NULL)
+        return NO_NODE_MEMORY;
+    chain->Tail = chain->Head;
+
+    const char *cursor = path;
+    char component[PATH_CAPACITY];
+    while (*cursor != '\0') {
+        // A component longer than the buffer is cut, and the scan goes on after its backslash;
+        // a trailing backslash leaves the cursor on the NUL, so it yields no empty last component.
+        NextField(&cursor, component, PATH_CAPACITY, KEY_SEPARATOR);
+        chain->Next = NewKeyNode(NULL);
+        if (chain->Next == NULL) {
+            CloseKeyChain();
+            return NO_NODE_MEMORY;
+        }
+        chain->Tail->Next = chain->Next;
+        LONG result;
+        if (create) {
+            DWORD disposition;  // created or opened makes no difference
+            result = RegCreateKeyExA(chain->Tail->Key, component, 0, EmptyKeyClass, 0, access, NULL,
+                                     &chain->Next->Key, &disposition);
+        } else {
+            result = RegOpenKeyExA(chain->Tail->Key, component, 0, access, &chain->Next->Key);
+        }
+        if (result != ERROR_SUCCESS) {
+            // The failed call may have left anything in its output: the node holds no key.
+            chain->Next->Key = NULL;
+            CloseKeyChain();
+            return result;
+        }
+        chain->Tail = chain->Next;
+    }
+    *outKey = chain->Tail->Key;
+    return ERROR_SUCCESS;
+}
+
+LONG OpenKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey)
+{
+    return WalkKeyPath(root, path, access, FALSE, outKey);
+}
+
+LONG CreateKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey)
+{
+    return WalkKeyPath(root, path, access, TRUE, outKey);
+}
+
+void CloseKeyChain(void)
+{
+    KeyChainState *chain = &State.KeyChain;
+    KeyNode *node = chain->Head;
+    while (node != NULL) {
+        chain->Next = node->Next;
+        // The head holds the predefined root, which takes a close as well; a node whose open
+        // failed holds nothing.
+        if (node->Key != NULL)
+            RegCloseKey(node->Key);
+        HeapFree(GetProcessHeap(), 0, node);
+        node = chain->Next;
+    }
+    chain->Head = NULL;
+    chain->Tail = NULL;
+    chain->Next = NULL;
+}
+
+LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char *buffer, DWORD bufferSize)
+{
+    // One byte is kept back for the terminator, which values written without one lack.
+    if (bufferSize == 0)
+        return ERROR_INVALID_PARAMETER;
+    HKEY key;
+    LONG result = OpenKeyPath(root, path, REGISTRY_ACCESS, &key);
+    if (result == ERROR_SUCCESS) {
+        DWORD type;  // any type is read byte for byte
+        DWORD size = bufferSize - 1;
+        result = RegQueryValueExA(key, valueName, NULL, &type, (LPBYTE)buffer, &size);
+        if (result == ERROR_SUCCESS)
+            buffer[size] = '\0';
+        CloseKeyChain();
+    }
+    return result;
+}
+
+LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                        DWORD byteCount)
+{
+    HKEY key;
+    LONG result = CreateKeyPath(root, path, REGISTRY_ACCESS, &key);
+    if (result == ERROR_SUCCESS) {
+        result = RegSetValueExA(key, valueName, 0, type, data, byteCount);
+        CloseKeyChain();
+    }
+    return result;
+}
