@@ -3,12 +3,21 @@
 
 #include "core/CopyEngine.h"
 #include "core/InstallState.h"
+#include "core/Sequencer.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
 #include "ui/Messages.h"
 
 static const char SCRIPT_EXTENSION[] = ".inf";
+// The program's one icon group; the French class name names no resource, so it is asked for by name.
+static const char INSTALL_ICON[] = "INSTALL";
+// The main window: WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, over the whole primary screen.
+static const DWORD MAIN_WINDOW_STYLE = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
+static const COLORREF FILL_COLOR = RGB(0, 0, 255);
+static const COLORREF BAND_COLOR = RGB(192, 192, 192);
+// A start-up that ended without a window and without telling the user why.
+static const int EXIT_NO_WINDOW = 1;
 
 // The strings held from start-up, in the order they are loaded.
 static void LoadStartupStrings(void)
@@ -33,6 +42,22 @@ static void LoadStartupStrings(void)
     };
     for (const auto &string : strings)
         LoadStringA(State.Instance, string.Id, string.Field, string.Capacity);
+}
+
+static void RegisterMainClass(void)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = State.Instance;
+    windowClass.hIcon = LoadIconA(State.Instance, State.ClassName);
+    if (windowClass.hIcon == NULL)
+        windowClass.hIcon = LoadIconA(State.Instance, INSTALL_ICON);
+    windowClass.hCursor = LoadCursorA(NULL, IDC_ARROW);
+    windowClass.hbrBackground = (HBRUSH)(INT_PTR)(COLOR_APPWORKSPACE + 1);
+    windowClass.lpszClassName = State.ClassName;
+    RegisterClassA(&windowClass);
 }
 
 // The script is the installer's own path with ".inf" in place of the file name's extension.
@@ -105,14 +130,36 @@ static void SumSourceSizes(void)
     State.SourceHandle = NULL;
 }
 
-// Gives back what start-up took before the window existed.
-static void ReleaseScript(void)
+// Gives back what start-up took: the script block and the window class.
+static void ReleaseStartup(void)
 {
     if (State.ScriptHandle != NULL) {
         GlobalUnlock(State.ScriptHandle);
         GlobalFree(State.ScriptHandle);
         State.ScriptHandle = NULL;
         State.InstallScript = NULL;
+    }
+    UnregisterClassA(State.ClassName, State.Instance);
+}
+
+// The program's only message loop. Messages for the copy dialog are served first, so that its
+// Cancel button answers while the copy engine keeps the queue busy with its own steps.
+static int RunMessageLoop(void)
+{
+    MSG msg;
+    for (;;) {
+        while (State.CopyDialog != NULL && PeekMessageA(&msg, State.CopyDialog, 0, 0, PM_REMOVE)) {
+            // The quit message comes through a filtered peek too; it must end the loop, not the dialog.
+            if (msg.message == WM_QUIT)
+                return (int)msg.wParam;
+            IsDialogMessageA(State.CopyDialog, &msg);
+        }
+        if (!GetMessageA(&msg, NULL, 0, 0))
+            return (int)msg.wParam;
+        if (State.CopyDialog != NULL && IsDialogMessageA(State.CopyDialog, &msg))
+            continue;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
     }
 }
 
@@ -121,22 +168,41 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     memset(&State, 0, sizeof State);
     State.Instance = instance;
     LoadStartupStrings();
+    RegisterMainClass();
     FormScriptPath();
 
-    int exitCode = 0;
     if (LoadScriptFile(State.Instance, State.ClassName, NULL, State.SourcePath, &State.ScriptHandle,
-                       &State.InstallScript) != 0)
-        return exitCode;
-    if (FindScriptSection(State.Instance, State.ClassName, NULL, State.InstallSection, TRUE, State.InstallScript,
-                          &State.ScriptCursor) == 0) {
-        ReadInstallSection();
-        if (FindScriptSection(State.Instance, State.ClassName, NULL, State.FilesSection, TRUE,
-                              State.InstallScript, &State.ScriptCursor) == 0) {
-            State.FailureCount = 0;
-            State.TotalBytes = 0;
-            SumSourceSizes();
-        }
+                       &State.InstallScript) != 0 ||
+        FindScriptSection(State.Instance, State.ClassName, NULL, State.InstallSection, TRUE, State.InstallScript,
+                          &State.ScriptCursor) != 0) {
+        ReleaseStartup();
+        return 0;
     }
-    ReleaseScript();
+    ReadInstallSection();
+    if (FindScriptSection(State.Instance, State.ClassName, NULL, State.FilesSection, TRUE, State.InstallScript,
+                          &State.ScriptCursor) != 0) {
+        ReleaseStartup();
+        return 0;
+    }
+    State.FailureCount = 0;
+    State.TotalBytes = 0;
+    SumSourceSizes();
+
+    State.FillBrush = CreateSolidBrush(FILL_COLOR);
+    State.BandBrush = CreateSolidBrush(BAND_COLOR);
+    State.MainWindow = CreateWindowExA(0, State.ClassName, State.ClassName, MAIN_WINDOW_STYLE, 0, 0,
+                                       GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL, NULL,
+                                       State.Instance, NULL);
+    int exitCode = EXIT_NO_WINDOW;
+    if (State.MainWindow != NULL) {
+        SetWindowTextA(State.MainWindow, State.CaptionText);
+        ShowWindow(State.MainWindow, SW_SHOW);
+        PostMessageA(State.MainWindow, WM_INSTALL_START, 0, 0);
+        exitCode = RunMessageLoop();
+    }
+
+    DeleteObject(State.FillBrush);
+    DeleteObject(State.BandBrush);
+    ReleaseStartup();
     return exitCode;
 }
