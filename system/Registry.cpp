@@ -93,17 +93,24 @@ void CloseKeyChain(void)
 
 LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char *buffer, DWORD bufferSize)
 {
-    // One byte is kept back for the terminator, which values written without one lack.
     if (bufferSize == 0)
         return ERROR_INVALID_PARAMETER;
     HKEY key;
     LONG result = OpenKeyPath(root, path, REGISTRY_ACCESS, &key);
     if (result == ERROR_SUCCESS) {
         DWORD type;  // any type is read byte for byte
-        DWORD size = bufferSize - 1;
+        DWORD size = bufferSize;
         result = RegQueryValueExA(key, valueName, NULL, &type, (LPBYTE)buffer, &size);
-        if (result == ERROR_SUCCESS)
-            buffer[size] = '\0';
+        if (result == ERROR_SUCCESS) {
+            // Values written without a terminator come back without one: end the text after what
+            // came back, and refuse a value that fills the whole buffer with no terminator in it.
+            if (size < bufferSize) {
+                buffer[size] = '\0';
+            } else if (buffer[bufferSize - 1] != '\0') {
+                buffer[bufferSize - 1] = '\0';
+                result = ERROR_MORE_DATA;
+            }
+        }
         CloseKeyChain();
     }
     return result;

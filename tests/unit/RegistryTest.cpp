@@ -140,8 +140,8 @@ TEST_F(RegistryTest, ATextReadBackIsAlwaysTerminatedInsideTheBuffer)
         LONG result;
     } rows[] = {
         { "terminated, room to spare", true, 12, ERROR_SUCCESS },
-        // One byte is kept back for the terminator, so a text that needs the whole buffer is refused.
-        { "terminated, exactly the buffer", true, 11, ERROR_MORE_DATA },
+        { "terminated, exactly the buffer", true, 11, ERROR_SUCCESS },
+        // A text that fills the buffer with no terminator in it cannot be ended inside it.
         { "unterminated, room for the terminator", false, 11, ERROR_SUCCESS },
         { "unterminated, exactly the buffer", false, 10, ERROR_MORE_DATA },
         { "longer than the buffer", false, 5, ERROR_MORE_DATA },
