@@ -135,15 +135,22 @@ static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
     return TRUE;
 }
 
-// The three reads into the two pieces; 0, or the message of the failure.
+// The three reads into the two pieces; 0, or the message of the failure. A piece that the file
+// is too short to hold is found by the file's size, before its block is asked for, so that no
+// file can make the loader take more memory than the file itself holds.
 static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
 {
+    int fileSize = MeasureFileSize(file);
+    if (fileSize < 0)
+        return IDS_CANNOT_READ_S;
     BYTE fileHeader[FILE_HEADER_SIZE];
     if (!ReadWhole(file, fileHeader, FILE_HEADER_SIZE))
         return IDS_CANNOT_READ_S;
     DWORD offBits = ReadDword(fileHeader + OFF_BITS_AT);
     if (offBits < FILE_HEADER_SIZE + INFO_HEADER_SIZE || offBits - FILE_HEADER_SIZE > LARGEST_PIECE)
         return IDS_NO_BITMAP_S;
+    if (offBits > (DWORD)fileSize)
+        return IDS_CANNOT_READ_S;
 
     pieces->InfoBytes = offBits - FILE_HEADER_SIZE;
     UINT failure = AllocatePiece(pieces->InfoBytes, &pieces->InfoBlock, &pieces->Info);
@@ -153,6 +160,8 @@ static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
         return IDS_CANNOT_READ_S;
     if (!MeasurePixels(pieces->Info, pieces->InfoBytes, &pieces->BitsBytes))
         return IDS_NO_BITMAP_S;
+    if (pieces->BitsBytes > (DWORD)fileSize - offBits)
+        return IDS_CANNOT_READ_S;
 
     failure = AllocatePiece(pieces->BitsBytes, &pieces->BitsBlock, &pieces->Bits);
     if (failure != 0)

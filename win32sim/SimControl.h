@@ -127,6 +127,8 @@ struct TraceEntry {
     std::string text;   // message box text or dialog template name
 };
 const std::vector<TraceEntry> &Trace();
+// Forgets the message boxes and the trace recorded so far, for runs of many cases in one world.
+void ClearRecords();
 // The paths passed to CreateDirectoryA since Reset, in call order, failed calls included.
 const std::vector<std::string> &CreateDirectoryCalls();
 // Messages waiting in the queue for a window (null: any window) within [first, last].

@@ -921,13 +921,16 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
     if (bytes == 0 && (flags & GMEM_MOVEABLE)) {
         block.discarded = true;  // a zero-byte movable block exists but cannot be locked
     } else {
-        block.memory = malloc(bytes == 0 ? 1 : bytes);
+        // Zero-filled blocks come as untouched zero pages, as Windows commits them, so a large
+        // block costs nothing until it is written.
+        block.memory = (flags & GMEM_ZEROINIT) ? calloc(bytes == 0 ? 1 : bytes, 1) : malloc(bytes == 0 ? 1 : bytes);
         if (block.memory == nullptr) {
             w.lastError = ERROR_NOT_ENOUGH_MEMORY;
             return NULL;
         }
         // Without GMEM_ZEROINIT the content is garbage; make reliance on zeroes visible.
-        memset(block.memory, (flags & GMEM_ZEROINIT) ? 0 : 0xCD, bytes);
+        if (!(flags & GMEM_ZEROINIT))
+            memset(block.memory, 0xCD, bytes);
         block.size = bytes;
     }
     uintptr_t handle = w.nextBlock;

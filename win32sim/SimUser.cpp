@@ -34,6 +34,12 @@ const std::vector<TraceEntry> &Trace()
     return TheUser().trace;
 }
 
+void ClearRecords()
+{
+    TheUser().boxes.clear();
+    TheUser().trace.clear();
+}
+
 }  // namespace sim
 
 namespace sim::detail {

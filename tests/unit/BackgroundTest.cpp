@@ -482,6 +482,37 @@ TEST_F(BackgroundTest, ShortAndFailingReadsAreShownAsUnreadable)
     }
 }
 
+TEST_F(BackgroundTest, AFileShorterThanItsHeadersSayTakesNoMemoryForWhatIsMissing)
+{
+    auto announcing = [](const std::function<void(Dib &)> &change) {
+        Dib dib = Indexed(8, 2, 2, 4);
+        change(dib);
+        return dib.File();
+    };
+    struct Row {
+        const char *name;
+        std::string file;
+        int allocationsBefore;
+    } rows[] = {
+        { "pixels said to start far beyond the end", announcing([](Dib &d) { d.offBits = 0x10000000; }), 0 },
+        { "a megabyte of pixels in eight bytes", announcing([](Dib &d) { d.sizeImage = 1 << 20; }), 1 },
+        { "a compressed size beyond the end",
+          announcing([](Dib &d) { d.compression = BI_RLE8; d.sizeImage = 0x7FFFFFF0; }), 1 },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        sim::FailGlobalAlloc(row.allocationsBefore + 1);
+        OpenFile(row.file);
+        ExpectOnlyBox(IDS_CANNOT_READ_S, BITMAP_PATH, MB_OK | MB_ICONERROR);
+    }
+    // A size that cannot be measured is no size to read by.
+    Restart();
+    sim::FailSeek("pic.bmp");
+    OpenFile(TrueColor(24, 3, 2).File());
+    ExpectOnlyBox(IDS_CANNOT_READ_S, BITMAP_PATH, MB_OK | MB_ICONERROR);
+}
+
 TEST_F(BackgroundTest, MemoryFailuresFreeEveryBlock)
 {
     struct Row {
