@@ -18,15 +18,15 @@ extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
             continue;
         }
         at++;
-        std::string spec = "%";
+        std::string directive = "%";
         while (*at == '-' || *at == '#' || *at == '0' || *at == ' ')
-            spec += *at++;
+            directive += *at++;
         while (*at >= '0' && *at <= '9')
-            spec += *at++;
+            directive += *at++;
         if (*at == '.') {
-            spec += *at++;
+            directive += *at++;
             while (*at >= '0' && *at <= '9')
-                spec += *at++;
+                directive += *at++;
         }
         bool isLong = false;
         if (*at == 'l' || *at == 'h') {
@@ -38,23 +38,23 @@ extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
         switch (conversion) {
         case 's': {
             const char *text = va_arg(args, const char *);
-            snprintf(piece, sizeof piece, (spec + "s").c_str(), text != nullptr ? text : "(null)");
+            snprintf(piece, sizeof piece, (directive + "s").c_str(), text != nullptr ? text : "(null)");
             out += piece;
             break;
         }
         case 'c':
-            snprintf(piece, sizeof piece, (spec + "c").c_str(), va_arg(args, int));
+            snprintf(piece, sizeof piece, (directive + "c").c_str(), va_arg(args, int));
             out += piece;
             break;
         case 'd':
         case 'i':
-            snprintf(piece, sizeof piece, (spec + "d").c_str(), isLong ? (int)va_arg(args, LONG) : va_arg(args, int));
+            snprintf(piece, sizeof piece, (directive + "d").c_str(), isLong ? (int)va_arg(args, LONG) : va_arg(args, int));
             out += piece;
             break;
         case 'u':
         case 'x':
         case 'X':
-            snprintf(piece, sizeof piece, (spec + conversion).c_str(), isLong ? (unsigned)va_arg(args, DWORD) : va_arg(args, unsigned));
+            snprintf(piece, sizeof piece, (directive + conversion).c_str(), isLong ? (unsigned)va_arg(args, DWORD) : va_arg(args, unsigned));
             out += piece;
             break;
         case '\0':
