@@ -1,8 +1,11 @@
 // The end-to-end test robot: starts the installer, records every window it shows into a transcript
 // (one JSON line per appearance, texts in UTF-8) and answers each window by the scenario's rules.
 //
-//   robot.exe [--timeout SECONDS] [--poll MS] RULES INSTALLER TRANSCRIPT
+//   robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] RULES INSTALLER TRANSCRIPT
 //
+// --first-paint measures, with the performance counter, the time from starting the installer to the
+// moment the pixel (X, Y) of a visible window's client area first shows that colour on the screen; the
+// end record carries it as "first_paint_ms" (null when it never showed).
 // RULES is a text file of rules, one a line (or a whole scenario file: then only the lines of its
 // "@robot" block count). Screenshots go to the transcript's folder. The exit code is 0 when the
 // installer ended by itself and every dialog and message box met a rule, 1 otherwise, 2 on bad use.
@@ -23,6 +26,9 @@ enum {
     // How long a window may take to paint before the robot gives up on its pixels.
     PAINT_WAIT_MS = 5000,
     PAINT_POLL_MS = 25,
+    // How long a "wait" action looks at a window for its conditions, and how often.
+    WAIT_LIMIT_MS = 60000,
+    WAIT_POLL_MS = 5,
     EXIT_OK = 0,
     EXIT_FAILED = 1,
     EXIT_USAGE = 2,
@@ -92,6 +98,14 @@ static std::string Hex(unsigned long value)
 {
     char text[16];
     snprintf(text, sizeof text, "0x%08lx", value);
+    return text;
+}
+
+// A colour as #rrggbb.
+static std::string ColorText(COLORREF color)
+{
+    char text[16];
+    snprintf(text, sizeof text, "#%02x%02x%02x", GetRValue(color), GetGValue(color), GetBValue(color));
     return text;
 }
 
@@ -173,6 +187,7 @@ struct Sight {
     DWORD Style, ExStyle;
     RECT Rect;
     RECT Client;
+    POINT ClientOrigin; // of the client area, in screen coordinates
     bool HasOwner;
     std::string OwnerClass, OwnerCaption;
     std::vector<Control> Controls;
@@ -216,6 +231,8 @@ static void Observe(HWND window, Sight *sight)
     sight->ExStyle = (DWORD)GetWindowLongW(window, GWL_EXSTYLE);
     GetWindowRect(window, &sight->Rect);
     GetClientRect(window, &sight->Client);
+    sight->ClientOrigin.x = sight->ClientOrigin.y = 0;
+    ClientToScreen(window, &sight->ClientOrigin);
     HWND owner = GetWindow(window, GW_OWNER);
     sight->HasOwner = owner != NULL;
     if (owner != NULL) {
@@ -473,13 +490,15 @@ static std::string RecognizeIcon(const Sight &sight, const std::string &folder)
 struct Condition {
     std::string Field; // class, caption, text, icon, owner, owner.class, owner.caption, button, control, control.<id>
     bool Contains;     // "~" rather than "="
+    bool Negated;      // "!=" or "!~": holds when the plain condition does not
     std::string Value;
 };
 
 struct Action {
-    std::string Verb; // press, click, set, key, close, screenshot, leave
+    std::string Verb; // press, click, set, key, close, screenshot, wait, leave
     std::string Target;
     std::string Value;
+    std::vector<Condition> Conditions; // wait: what must hold
 };
 
 struct Rule {
@@ -556,6 +575,30 @@ static bool ParseKind(const std::string &word, Kind *kind)
     return false;
 }
 
+// FIELD=VALUE, FIELD~VALUE (contains), FIELD!=VALUE or FIELD!~VALUE (the opposite).
+static bool ParseCondition(const std::string &word, Condition *condition, std::string *error)
+{
+    size_t at = word.find_first_of("=~");
+    if (at == std::string::npos || at == 0 || (at == 1 && word[0] == '!')) {
+        *error = "condition without = or ~: " + word;
+        return false;
+    }
+    condition->Negated = word[at - 1] == '!';
+    condition->Field = word.substr(0, condition->Negated ? at - 1 : at);
+    condition->Contains = word[at] == '~';
+    condition->Value = word.substr(at + 1);
+    static const char *const fields[] = { "class", "caption", "text", "icon", "owner", "owner.class",
+                                          "owner.caption", "button", "control", "nth", "from" };
+    bool known = condition->Field.compare(0, 8, "control.") == 0 && IsNumber(condition->Field.substr(8));
+    for (const char *field : fields)
+        known = known || condition->Field == field;
+    if (!known) {
+        *error = "unknown condition field: " + condition->Field;
+        return false;
+    }
+    return true;
+}
+
 // "on KIND [CONDITION...] : ACTION [; ACTION...]"
 static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::string *error)
 {
@@ -574,32 +617,17 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
     }
     for (i = 2; i < words.size() && words[i] != ":"; i++) {
         const std::string &word = words[i];
-        size_t at = word.find_first_of("=~");
-        if (at == std::string::npos || at == 0) {
-            *error = "condition without = or ~: " + word;
-            return false;
-        }
         Condition condition;
-        condition.Field = word.substr(0, at);
-        condition.Contains = word[at] == '~';
-        condition.Value = word.substr(at + 1);
+        if (!ParseCondition(word, &condition, error))
+            return false;
         if (condition.Field == "nth" || condition.Field == "from") {
             int n = atoi(condition.Value.c_str());
-            if (n <= 0 || condition.Contains) {
+            if (n <= 0 || condition.Contains || condition.Negated) {
                 *error = condition.Field + " needs a count from 1";
                 return false;
             }
             (condition.Field == "nth" ? rule->Nth : rule->From) = n;
             continue;
-        }
-        static const char *const fields[] = { "class", "caption", "text", "icon", "owner", "owner.class",
-                                              "owner.caption", "button", "control" };
-        bool known = condition.Field.compare(0, 8, "control.") == 0 && IsNumber(condition.Field.substr(8));
-        for (const char *field : fields)
-            known = known || condition.Field == field;
-        if (!known) {
-            *error = "unknown condition field: " + condition.Field;
-            return false;
         }
         rule->Conditions.push_back(condition);
     }
@@ -628,6 +656,23 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
         } else if (action.Verb == "set") {
             if (!next(&action.Target) || !IsNumber(action.Target) || !next(&action.Value)) {
                 *error = "set needs a control id and a text";
+                return false;
+            }
+        } else if (action.Verb == "wait") {
+            // wait CONDITION...: the window is looked at again until every condition holds.
+            while (i + 1 < words.size() && words[i + 1] != ";") {
+                Condition condition;
+                if (!ParseCondition(words[++i], &condition, error))
+                    return false;
+                if (condition.Field == "nth" || condition.Field == "from") {
+                    *error = "wait takes no " + condition.Field;
+                    return false;
+                }
+                action.Conditions.push_back(condition);
+                action.Value += (action.Value.empty() ? "" : " ") + words[i];
+            }
+            if (action.Conditions.empty()) {
+                *error = "wait needs at least one condition";
                 return false;
             }
         } else if (action.Verb != "close" && action.Verb != "leave") {
@@ -694,7 +739,14 @@ static bool ValueMatches(const Condition &condition, const std::string &value)
     return condition.Contains ? value.find(condition.Value) != std::string::npos : value == condition.Value;
 }
 
+static bool PlainConditionHolds(const Condition &condition, const Sight &sight);
+
 static bool ConditionHolds(const Condition &condition, const Sight &sight)
+{
+    return PlainConditionHolds(condition, sight) != condition.Negated;
+}
+
+static bool PlainConditionHolds(const Condition &condition, const Sight &sight)
 {
     const std::string &field = condition.Field;
     if (field == "class")
@@ -758,6 +810,27 @@ struct Robot {
     int Sequence = 0;
     int Failures = 0;
 };
+
+// What the fields that `conditions` name held in `sight`, for a report: caption="...", control.256="...".
+static std::string Describe(const std::vector<Condition> &conditions, const Sight &sight)
+{
+    std::string text;
+    for (const Condition &condition : conditions) {
+        const std::string &field = condition.Field;
+        std::string value;
+        if (field == "caption")
+            value = JsonString(sight.Caption);
+        else if (field == "text")
+            value = JsonString(sight.Text);
+        else if (field.compare(0, 8, "control.") == 0) {
+            const Control *control = FindControl(sight, atoi(field.c_str() + 8));
+            value = control != NULL ? JsonString(control->Text) : "(no such control)";
+        } else
+            continue;
+        text += (text.empty() ? "" : " ") + field + "=" + value;
+    }
+    return text.empty() ? "(nothing to show)" : text;
+}
 
 // The control a press or click means: a number is a control id, anything else a button's label.
 static const Control *FindTarget(const Sight &sight, const std::string &target)
@@ -857,6 +930,24 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
         PostMessageW(target, WM_KEYUP, key, 1 | (scan << 16) | (3u << 30));
         return "";
     }
+    if (action.Verb == "wait") {
+        DWORD start = GetTickCount();
+        for (;;) {
+            Sight now;
+            Observe(window, &now);
+            if (!IsWindow(window))
+                return "the window closed first; last seen: " + Describe(action.Conditions, now);
+            bool holds = true;
+            for (const Condition &condition : action.Conditions)
+                holds = holds && ConditionHolds(condition, now);
+            if (holds)
+                return "";
+            if (GetTickCount() - start > WAIT_LIMIT_MS)
+                return "not met within " + std::to_string(WAIT_LIMIT_MS / 1000) +
+                       " s; last seen: " + Describe(action.Conditions, now);
+            Sleep(WAIT_POLL_MS);
+        }
+    }
     if (action.Verb == "screenshot") {
         std::string name = ScreenshotName(action, sight.Sequence);
         Pixels pixels;
@@ -903,6 +994,8 @@ static std::string ActionText(const Action &action, int sequence)
         text += " " + action.Target;
     if (action.Verb == "set")
         text += " " + JsonString(action.Value);
+    else if (action.Verb == "wait")
+        text += " " + action.Value;
     return text;
 }
 
@@ -916,8 +1009,13 @@ static void Write(Robot &robot, const std::string &line)
 static void Answer(Robot &robot, HWND window)
 {
     Sight sight;
-    sight.Sequence = ++robot.Sequence;
     Observe(window, &sight);
+    // A window on its way out while it was being looked at (the system hides a window before it
+    // destroys its controls) leaves a partial picture: it counts as unseen, like one that lived between
+    // two sweeps.
+    if (!IsWindow(window) || !IsWindowVisible(window))
+        return;
+    sight.Sequence = ++robot.Sequence;
     if (sight.Kind == KIND_BOX)
         sight.Icon = RecognizeIcon(sight, robot.Folder);
 
@@ -960,6 +1058,8 @@ static void Answer(Robot &robot, HWND window)
             std::to_string(sight.Rect.right - sight.Rect.left) + "," +
             std::to_string(sight.Rect.bottom - sight.Rect.top) + "]";
     line += ",\"client\":[" + std::to_string(sight.Client.right) + "," + std::to_string(sight.Client.bottom) + "]";
+    line += ",\"client_origin\":[" + std::to_string(sight.ClientOrigin.x) + "," +
+            std::to_string(sight.ClientOrigin.y) + "]";
     line += ",\"style\":" + JsonString(Hex(sight.Style)) + ",\"exstyle\":" + JsonString(Hex(sight.ExStyle));
     line += ",\"controls\":[";
     for (size_t i = 0; i < sight.Controls.size(); i++) {
@@ -1025,6 +1125,65 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM data)
     return TRUE;
 }
 
+// ---- First paint --------------------------------------------------------------------------------
+
+struct PaintSpot {
+    int X = 0, Y = 0; // in the client area
+    COLORREF Color = 0;
+};
+
+// "X,Y:#rrggbb"
+static bool ParsePaintSpot(const char *text, PaintSpot *spot)
+{
+    unsigned red, green, blue;
+    char end;
+    if (sscanf(text, "%d,%d:#%2x%2x%2x%c", &spot->X, &spot->Y, &red, &green, &blue, &end) != 5 || spot->X < 0 ||
+        spot->Y < 0)
+        return false;
+    spot->Color = RGB(red, green, blue);
+    return true;
+}
+
+// Milliseconds from `launched` until a visible window of the process shows the spot's colour on the
+// screen, or -1 when the process ends or `limitMs` passes first. Polls as fast as the system lets it.
+static double WaitFirstPaint(HANDLE process, DWORD processId, const PaintSpot &spot, LARGE_INTEGER launched,
+                             LARGE_INTEGER frequency, DWORD limitMs)
+{
+    DWORD start = GetTickCount();
+    HDC screen = GetDC(NULL);
+    double result = -1;
+    while (result < 0 && GetTickCount() - start < limitMs) {
+        Sweep sweep;
+        sweep.ProcessId = processId;
+        EnumWindows(CollectWindow, (LPARAM)&sweep);
+        for (HWND window : sweep.Windows) {
+            RECT client;
+            POINT at = { spot.X, spot.Y };
+            if (!GetClientRect(window, &client) || spot.X >= client.right || spot.Y >= client.bottom ||
+                !ClientToScreen(window, &at))
+                continue;
+            if (GetPixel(screen, at.x, at.y) == spot.Color) {
+                LARGE_INTEGER now;
+                QueryPerformanceCounter(&now);
+                result = (double)(now.QuadPart - launched.QuadPart) * 1000.0 / (double)frequency.QuadPart;
+                break;
+            }
+        }
+        if (result < 0 && WaitForSingleObject(process, 1) == WAIT_OBJECT_0)
+            break;
+    }
+    ReleaseDC(NULL, screen);
+    return result;
+}
+
+// The Windows directory as the system reports it to programs.
+static std::string WindowsDirectory()
+{
+    char path[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? FromAnsi(path) : std::string();
+}
+
 static std::string FolderOf(const std::string &path)
 {
     size_t at = path.find_last_of("\\/");
@@ -1035,17 +1194,22 @@ int main(int argc, char **argv)
 {
     int timeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
     int pollMs = DEFAULT_POLL_MS;
+    PaintSpot spot;
+    bool measuring = false, usage = false;
     int arg = 1;
     for (; arg + 1 < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; arg += 2) {
         if (strcmp(argv[arg], "--timeout") == 0)
             timeoutSeconds = atoi(argv[arg + 1]);
         else if (strcmp(argv[arg], "--poll") == 0)
             pollMs = atoi(argv[arg + 1]);
+        else if (strcmp(argv[arg], "--first-paint") == 0)
+            usage = usage || !(measuring = ParsePaintSpot(argv[arg + 1], &spot));
         else
             break;
     }
-    if (argc - arg != 3 || timeoutSeconds <= 0 || pollMs <= 0) {
-        fprintf(stderr, "usage: robot.exe [--timeout SECONDS] [--poll MS] RULES INSTALLER TRANSCRIPT\n");
+    if (argc - arg != 3 || timeoutSeconds <= 0 || pollMs <= 0 || usage) {
+        fprintf(stderr, "usage: robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] "
+                        "RULES INSTALLER TRANSCRIPT\n");
         return EXIT_USAGE;
     }
     const char *rulesPath = argv[arg];
@@ -1075,7 +1239,12 @@ int main(int argc, char **argv)
     std::string start = "{\"kind\":\"start\",\"installer\":" + JsonString(FromAnsi(installer)) +
                         ",\"folder\":" + JsonString(FromAnsi(folder.c_str())) +
                         ",\"ui_language\":" + std::to_string(GetUserDefaultUILanguage()) +
-                        ",\"acp\":" + std::to_string(GetACP()) + ",\"timeout\":" + std::to_string(timeoutSeconds);
+                        ",\"acp\":" + std::to_string(GetACP()) + ",\"timeout\":" + std::to_string(timeoutSeconds) +
+                        ",\"appworkspace\":" + JsonString(ColorText(GetSysColor(COLOR_APPWORKSPACE))) +
+                        ",\"windows\":" + JsonString(WindowsDirectory());
+    LARGE_INTEGER frequency, launched;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&launched);
     if (!CreateProcessA(installer, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
                         folder.empty() ? NULL : folder.c_str(), &startup, &process)) {
         DWORD error = GetLastError();
@@ -1092,8 +1261,18 @@ int main(int argc, char **argv)
     Write(robot, start + ",\"image\":" + JsonString(FromAnsi(image)) + ",\"pid\":" +
                      std::to_string(process.dwProcessId) + "}");
 
-    std::vector<Known> known;
     DWORD started = GetTickCount();
+    double firstPaintMs = -1;
+    if (measuring) {
+        firstPaintMs = WaitFirstPaint(process.hProcess, process.dwProcessId, spot, launched, frequency,
+                                      (DWORD)timeoutSeconds * 1000);
+        if (firstPaintMs >= 0)
+            printf("robot: first paint after %.1f ms\n", firstPaintMs);
+        else
+            printf("robot: the first paint was never seen\n");
+        fflush(stdout);
+    }
+    std::vector<Known> known;
     bool timedOut = false;
     for (;;) {
         Sweep sweep;
@@ -1101,7 +1280,10 @@ int main(int argc, char **argv)
         EnumWindows(CollectWindow, (LPARAM)&sweep);
         for (Known &entry : known)
             entry.Seen = false;
-        for (HWND window : sweep.Windows) {
+        // EnumWindows goes from the top of the z-order down, and an owned window always lies above its
+        // owner: taken bottom-up, windows that show up in one sweep are recorded owner first.
+        for (auto at = sweep.Windows.rbegin(); at != sweep.Windows.rend(); ++at) {
+            HWND window = *at;
             bool isKnown = false;
             for (Known &entry : known)
                 if (entry.Handle == window) {
@@ -1139,7 +1321,11 @@ int main(int argc, char **argv)
     Write(robot, std::string("{\"kind\":\"end\",\"status\":") + (timedOut ? "\"timeout\"" : "\"exited\"") +
                      ",\"exit\":" + std::to_string(exitCode) + ",\"windows\":" + std::to_string(robot.Sequence) +
                      ",\"failures\":" + std::to_string(robot.Failures) + ",\"unused_rules\":" + unused +
-                     ",\"seconds\":" + std::to_string((GetTickCount() - started) / 1000.0) + "}");
+                     ",\"seconds\":" + std::to_string((GetTickCount() - started) / 1000.0) +
+                     (measuring ? ",\"first_paint_ms\":" +
+                                      (firstPaintMs >= 0 ? std::to_string(firstPaintMs) : std::string("null"))
+                                : std::string()) +
+                     "}");
     fclose(robot.Transcript);
     printf("robot: installer %s with exit code %lu after %d window(s), %d failure(s)\n",
            timedOut ? "KILLED after the timeout" : "ended", exitCode, robot.Sequence, robot.Failures);

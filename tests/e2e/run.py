@@ -13,6 +13,7 @@ NAME selects scenarios whose file name contains it. Exit status 0 when every sce
 import argparse
 import datetime
 import fcntl
+import hashlib
 import json
 import os
 import re
@@ -65,7 +66,9 @@ class Scenario:
         self.program = "setup.exe"  # the build's program laid out under the installer's name
         self.timeout = DEFAULT_TIMEOUT
         self.mtime_ns = DEFAULT_MTIME_NS
-        self.files = []  # (windows path, kind, data): kind is text, bytes or copy
+        self.files = []  # (windows path, kind, data): kind is text, bytes, bitmap or copy
+        self.registry = []  # lines of a .reg file imported into the prefix before the run
+        self.immutable = []  # C: paths made immutable (chattr +i) for the run
         self.expect = []  # (line number, words)
         self.has_robot = False
         self._parse()
@@ -110,6 +113,8 @@ class Scenario:
                     self.program = value
                 elif key == "timeout":
                     self.timeout = int(value)
+                elif key == "immutable":
+                    self.immutable.append(self._place(value))
                 elif key == "mtime":
                     moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
                     self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
@@ -133,6 +138,14 @@ class Scenario:
             if len(words) != 3 or not words[2].isdigit():
                 self._fail(number, "@bytes needs a name and a size")
             self.files.append((self._place(words[1]), "bytes", int(words[2])))
+        elif block == "bitmap":
+            # @bitmap NAME WIDTH HEIGHT: a 24-bit bitmap file whose every pixel tells its position.
+            if len(words) != 4 or not words[2].isdigit() or not words[3].isdigit():
+                self._fail(number, "@bitmap needs a name, a width and a height")
+            self.files.append((self._place(words[1]), "bitmap", (int(words[2]), int(words[3]))))
+        elif block == "registry":
+            # Lines of a .reg file (below its header line), imported with regedit before the run.
+            self.registry += [line for _, line in body if not line.startswith("#")]
         elif block == "copy":
             # @copy NAME FROM: a file of the repository, FROM relative to its root.
             if len(words) != 3:
@@ -197,13 +210,33 @@ def _meaningful(body):
 
 
 def pseudo_random_bytes(size):
-    """A reproducible byte sequence (a linear congruential generator's high bytes)."""
-    out = bytearray(size)
-    state = 0x2545F491
-    for i in range(size):
-        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
-        out[i] = state >> 16 & 0xFF
-    return bytes(out)
+    """A reproducible byte sequence: the SHAKE-256 stream of a fixed seed, quick even for tens of MB."""
+    return hashlib.shake_256(b"Quillet e2e").digest(size)
+
+
+def tile_color(x, y):
+    """The colour of pixel (x, y) of an @bitmap: red and green count columns and rows, so that a
+    pixel seen out of place shows where it came from."""
+    return (x * 4) & 0xFF, (y * 5) & 0xFF, 0x5A
+
+
+def coded_bitmap(width, height):
+    """An uncompressed 24-bit bottom-up BMP file of tile_color pixels, with its image size filled in."""
+    stride = (width * 3 + 3) & ~3
+    rows = []
+    for y in reversed(range(height)):
+        row = bytearray()
+        for x in range(width):
+            red, green, blue = tile_color(x, y)
+            row += bytes((blue, green, red))
+        rows.append(bytes(row) + b"\0" * (stride - len(row)))
+    pixels = b"".join(rows)
+    info = (40).to_bytes(4, "little") + width.to_bytes(4, "little") + height.to_bytes(4, "little") \
+        + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + (0).to_bytes(4, "little") \
+        + len(pixels).to_bytes(4, "little") + (2835).to_bytes(4, "little") * 2 + bytes(8)
+    header = b"BM" + (14 + len(info) + len(pixels)).to_bytes(4, "little") + bytes(4) \
+        + (14 + len(info)).to_bytes(4, "little")
+    return header + info + pixels
 
 
 # ---- Paths --------------------------------------------------------------------------------------
@@ -550,6 +583,11 @@ def record_field(record, field):
     if field in ("owner.class", "owner.caption"):
         owner = record.get("owner")
         return None if owner is None else owner[field.split(".")[1]]
+    if field.startswith("item.") and field[5:].isdigit():
+        # The N-th control in template order, for controls that share an id (65535).
+        controls = record.get("controls", [])
+        n = int(field[5:])
+        return controls[n - 1]["text"] if 1 <= n <= len(controls) else None
     if field.startswith("control."):
         for control in record.get("controls", []):
             if str(control["id"]) == field[8:]:
@@ -605,8 +643,14 @@ def expand_path(prefix, path):
             .replace("{profile}", profile))
 
 
+# Offset of the show command in a shell link's header; lnkinfo 20181227 prints 0 as its
+# "Show Window value" whatever the file holds, so the runner reads these four bytes itself.
+LINK_SHOW_COMMAND_OFFSET = 0x3C
+
+
 def read_link(path):
-    """The "Link information" of a .lnk file as lnkinfo decodes it: {local_path: ..., description: ...}."""
+    """The "Link information" of a .lnk file as lnkinfo decodes it: {local_path: ..., description: ...},
+    and show_command, the header's show command in decimal."""
     result = subprocess.run(["lnkinfo", path], capture_output=True, timeout=WINE_COMMAND_TIMEOUT)
     if result.returncode != 0:
         raise ScenarioError(f"lnkinfo cannot read {path}: {result.stderr.decode(errors='replace').strip()}")
@@ -618,6 +662,10 @@ def read_link(path):
         if inside and ":" in line:
             key, _, value = line.strip().partition(":")
             fields[re.sub(r"\W+", "_", key.strip().lower())] = value.strip()
+    with open(path, "rb") as f:
+        header = f.read(LINK_SHOW_COMMAND_OFFSET + 4)
+    if len(header) == LINK_SHOW_COMMAND_OFFSET + 4:
+        fields["show_command"] = str(int.from_bytes(header[LINK_SHOW_COMMAND_OFFSET:], "little"))
     return fields
 
 
@@ -644,6 +692,14 @@ def check_link(prefix, words):
     return problems
 
 
+def dist_source(scenario, dist_files, name):
+    """(bytes, mtime in ns) of a file the scenario laid out, named as in its @file or @bytes line."""
+    key = scenario._place(name).lower()
+    if key not in dist_files:
+        raise ScenarioError(f"{name} is not a file of the distribution")
+    return dist_files[key]
+
+
 def check_file(scenario, prefix, dist_files, words):
     if len(words) < 3:
         return ["file needs a path and a check"]
@@ -664,10 +720,7 @@ def check_file(scenario, prefix, dist_files, words):
     mtime_units = os.stat(found).st_mtime_ns // 100  # Windows keeps file times in 100 ns units
 
     def source(name):
-        key = scenario._place(name).lower()
-        if key not in dist_files:
-            raise ScenarioError(f"{name} is not a file of the distribution")
-        return dist_files[key]
+        return dist_source(scenario, dist_files, name)
 
     if check == "size":
         return [] if len(data) == int(args[0]) else [f"{path}: size {len(data)}, expected {args[0]}"]
@@ -680,6 +733,13 @@ def check_file(scenario, prefix, dist_files, words):
     if check == "text":
         expected = args[0].encode("cp1252")
         return [] if data == expected else [f"{path}: content {data[:200]!r}, expected {expected[:200]!r}"]
+    if check == "partial-of":
+        # Left partly written: more than nothing, less than the whole, and the source's first bytes.
+        original = source(args[0])[0]
+        if not 0 < len(data) < len(original):
+            return [f"{path}: {len(data)} bytes, expected more than 0 and fewer than {len(original)}"]
+        return [] if data == original[:len(data)] else [f"{path}: its {len(data)} bytes are not the start "
+                                                         f"of {args[0]}"]
     if check in ("unchanged", "same-as", "mtime-of"):
         name = path if check == "unchanged" else args[0]
         original, original_mtime = source(name)
@@ -716,42 +776,86 @@ def check_reg(prefix, words):
                                                     f"expected {words[4]!r}"]
 
 
-def read_bitmap(path):
-    """(width, height, pixel function) of a 24-bit uncompressed BMP as the robot writes them."""
-    with open(path, "rb") as f:
-        data = f.read()
+def read_bitmap_rows(data):
+    """(width, height, rows top-down as BGR bytes without padding) of an uncompressed 24-bit BMP."""
     if data[:2] != b"BM":
         raise ValueError("not a BMP file")
     offset = int.from_bytes(data[10:14], "little")
     width = int.from_bytes(data[18:22], "little", signed=True)
     height = int.from_bytes(data[22:26], "little", signed=True)
-    if int.from_bytes(data[28:30], "little") != 24:
-        raise ValueError("not a 24-bit bitmap")
+    if int.from_bytes(data[28:30], "little") != 24 or int.from_bytes(data[30:34], "little") != 0:
+        raise ValueError("not an uncompressed 24-bit bitmap")
     stride = (width * 3 + 3) & ~3
+    if len(data) < offset + stride * abs(height):
+        raise ValueError("the file is shorter than its pixels")
+    rows = [data[offset + r * stride:offset + r * stride + width * 3] for r in range(abs(height))]
+    return width, abs(height), rows[::-1] if height > 0 else rows
+
+
+def read_bitmap(path):
+    """(width, height, pixel function) of a 24-bit uncompressed BMP as the robot writes them."""
+    with open(path, "rb") as f:
+        width, height, rows = read_bitmap_rows(f.read())
 
     def pixel(x, y):
-        row = height - 1 - y if height > 0 else y
-        at = offset + row * stride + x * 3
-        blue, green, red = data[at:at + 3]
+        blue, green, red = rows[y][x * 3:x * 3 + 3]
         return f"#{red:02x}{green:02x}{blue:02x}"
-    return width, abs(height), pixel
+    return width, height, pixel
 
 
-def check_bitmap(run_dir, words):
-    # bitmap NAME [size=WxH] [pixel=X,Y:#rrggbb ...]   (a screenshot the robot saved)
+def covered_by_others(records, name):
+    """Rectangles (x, y, w, h) of the screenshot `name`'s client area that other windows of the run
+    may have covered when it was taken: every other window's rectangle, in client coordinates."""
+    owner = next((r for r in records if name in r.get("screenshots", [])), None)
+    if owner is None or "client_origin" not in owner:
+        return []
+    ox, oy = owner["client_origin"]
+    return [(r["rect"][0] - ox, r["rect"][1] - oy, r["rect"][2], r["rect"][3])
+            for r in records if r.get("kind") in WINDOW_KINDS and r is not owner and "rect" in r]
+
+
+def compare_rows(name, width, height, rows, expected_row, covered):
+    """Every pixel outside the covered rectangles must equal the expected row's."""
+    wrong, first = 0, []
+    for y in range(height):
+        expected = expected_row(y)
+        if rows[y] == expected:
+            continue
+        cuts = [(x, x + w) for x, top, w, h in covered if top <= y < top + h]
+        for x in range(width):
+            if rows[y][x * 3:x * 3 + 3] == expected[x * 3:x * 3 + 3] or any(a <= x < b for a, b in cuts):
+                continue
+            wrong += 1
+            if len(first) < 3:
+                b, g, r = rows[y][x * 3:x * 3 + 3]
+                e = expected[x * 3:x * 3 + 3]
+                first.append(f"{x},{y} is #{r:02x}{g:02x}{b:02x}, expected #{e[2]:02x}{e[1]:02x}{e[0]:02x}")
+    return [] if not wrong else [f"{name}: {wrong} pixel(s) differ, first {'; '.join(first)}"]
+
+
+def check_bitmap(run_dir, words, records=(), source=None):
+    # bitmap NAME [size=WxH] [pixel=X,Y:#rrggbb ...] [tiled=DISTFILE] [plain=#rrggbb]
+    # (a screenshot the robot saved; tiled and plain look at every pixel that no other window covered)
     if len(words) < 2:
         return ["bitmap needs a file name"]
     path = os.path.join(run_dir, words[1])
     if not os.path.isfile(path):
         return [f"no screenshot {words[1]}"]
     try:
-        width, height, pixel = read_bitmap(path)
+        with open(path, "rb") as f:
+            width, height, rows = read_bitmap_rows(f.read())
     except ValueError as error:
         return [f"{words[1]}: {error}"]
+
+    def pixel(x, y):
+        blue, green, red = rows[y][x * 3:x * 3 + 3]
+        return f"#{red:02x}{green:02x}{blue:02x}"
     problems = []
     for word in words[2:]:
         size = re.fullmatch(r"size=(\d+)x(\d+)", word)
         spot = re.fullmatch(r"pixel=(\d+),(\d+):(#[0-9a-fA-F]{6})", word)
+        plain = re.fullmatch(r"plain=#([0-9a-fA-F]{6})", word)
+        tiled = re.fullmatch(r"tiled=(.+)", word)
         if size:
             if (width, height) != (int(size.group(1)), int(size.group(2))):
                 problems.append(f"{words[1]}: {width}x{height}, expected {size.group(1)}x{size.group(2)}")
@@ -761,9 +865,43 @@ def check_bitmap(run_dir, words):
                 problems.append(f"{words[1]}: no pixel {x},{y} in {width}x{height}")
             elif pixel(x, y) != spot.group(3).lower():
                 problems.append(f"{words[1]}: pixel {x},{y} is {pixel(x, y)}, expected {spot.group(3).lower()}")
+        elif plain:
+            color = bytes.fromhex(plain.group(1))[::-1]
+            problems += compare_rows(words[1], width, height, rows, lambda y: color * width,
+                                     covered_by_others(records, words[1]))
+        elif tiled and source is not None:
+            try:
+                tile_width, tile_height, tile = read_bitmap_rows(source(tiled.group(1))[0])
+            except ValueError as error:
+                problems.append(f"{tiled.group(1)}: {error}")
+                continue
+            # The tile repeated from the top-left corner, the last column and row cut at the edges.
+            repeats = width // tile_width + 1
+            expected = [(tile[y] * repeats)[:width * 3] for y in range(tile_height)]
+            problems += compare_rows(words[1], width, height, rows, lambda y: expected[y % tile_height],
+                                     covered_by_others(records, words[1]))
         else:
-            problems.append(f"cannot read {word!r} (size=WxH or pixel=X,Y:#rrggbb)")
+            problems.append(f"cannot read {word!r} (size=WxH, pixel=X,Y:#rrggbb, plain=#rrggbb or tiled=FILE)")
     return problems
+
+
+PLACEHOLDER = re.compile(r"\{(\w+)(?::([^{}]*))?\}")
+
+
+def expand_placeholders(text, prefix, start, size_of):
+    """{profile}, {desktop}, {programs}, {windows} (the Windows directory the robot was told),
+    {appworkspace} (that system colour, #rrggbb) and {kb:A+B} (the distribution files A and B
+    together in kilobytes, rounded up) in an expectation."""
+    def value(match):
+        name, argument = match.groups()
+        if name in ("profile", "desktop", "programs") and argument is None:
+            return expand_path(prefix, match.group(0))
+        if name in ("windows", "appworkspace") and argument is None and start.get(name):
+            return start[name]
+        if name == "kb" and argument:
+            return str((sum(size_of(n) for n in argument.split("+")) + 1023) // 1024)
+        raise ScenarioError(f"cannot expand {match.group(0)}")
+    return PLACEHOLDER.sub(value, text)
 
 
 def check_expectations(scenario, records, prefix, dist_files, run_dir):
@@ -788,7 +926,24 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
         for error in record["errors"]:
             problems.append(f"window #{record['seq']}: {error}")
 
-    expected_windows = [(n, w) for n, w in scenario.expect if w and w[0] in WINDOW_KINDS]
+    def source(name):
+        return dist_source(scenario, dist_files, name)
+
+    # Placeholders are filled in before anything is compared; a line that cannot be filled fails.
+    expect = []
+    for number, words in scenario.expect:
+        try:
+            expect.append((number, words[:1] + [expand_placeholders(w, prefix, start, lambda n: len(source(n)[0]))
+                                                for w in words[1:]]))
+        except (ScenarioError, OSError) as error:
+            problems.append(f"line {number}: {error}")
+
+    # Windows that an "ignore" line describes (one that may or may not be seen, as a short-lived
+    # copy dialog) take no place in the order of the expected windows.
+    ignored = [w for _, w in expect if w[:1] == ["ignore"] and len(w) > 1]
+    windows = [r for r in windows if not any(not check_window(r, w[1:]) for w in ignored)]
+
+    expected_windows = [(n, w) for n, w in expect if w and w[0] in WINDOW_KINDS]
     for index, (number, words) in enumerate(expected_windows):
         if index >= len(windows):
             problems.append(f"line {number}: expected a {words[0]} as window {index + 1}, "
@@ -800,7 +955,7 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
         text = record.get("text", "")
         problems.append(f"unexpected window {record['seq']}: {record['kind']} {record['caption']!r} {text!r}")
 
-    for number, words in scenario.expect:
+    for number, words in expect:
         if not words or words[0] in WINDOW_KINDS:
             continue
         try:
@@ -814,12 +969,12 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
             elif words[0] == "lnk":
                 problems += [f"line {number}: {p}" for p in check_link(prefix, words)]
             elif words[0] == "bitmap":
-                problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words)]
-            elif words[0] in ("status", "unmatched"):
+                problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words, records, source)]
+            elif words[0] in ("status", "unmatched", "ignore"):
                 pass  # taken into account above
             else:
                 problems.append(f"line {number}: unknown expectation {words[0]}")
-        except (IndexError, ValueError) as error:
+        except (IndexError, ValueError, ScenarioError) as error:
             problems.append(f"line {number}: cannot read {' '.join(words)!r}: {error}")
     return problems
 
@@ -838,6 +993,8 @@ def lay_out(scenario, prefix, setup_exe):
                 data = f.read()
         elif kind == "bytes":
             data = pseudo_random_bytes(data)
+        elif kind == "bitmap":
+            data = coded_bitmap(*data)
         with open(path, "wb") as f:
             f.write(data)
         os.utime(path, ns=(scenario.mtime_ns, scenario.mtime_ns))
@@ -889,6 +1046,18 @@ def read_transcript(path):
     return records
 
 
+def import_registry(wine, env, run_dir, lines):
+    """Sets the scenario's registry values in its prefix before the run, through Wine's own regedit."""
+    path = os.path.join(run_dir, "setup.reg")
+    with open(path, "w", encoding="utf-16", newline="\r\n") as f:
+        f.write("Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n")
+    with open(os.path.join(run_dir, "regedit.log"), "w") as log:
+        result = subprocess.run(["wine", "regedit", "/S", z_path(path)], env=env, stdout=log, stderr=log,
+                                timeout=WINE_COMMAND_TIMEOUT)
+    if result.returncode != 0:
+        raise ScenarioError(f"regedit could not import {path} (status {result.returncode})")
+
+
 def run_scenario(scenario, wine, template, build, keep):
     run_dir = os.path.join(wine.work, "runs", scenario.name)
     remove_tree(run_dir)
@@ -899,6 +1068,18 @@ def run_scenario(scenario, wine, template, build, keep):
     dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program))
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
+    immutable = [host_path(prefix, path) for path in scenario.immutable]
+    try:
+        if scenario.registry:
+            import_registry(wine, env, run_dir, scenario.registry)
+        for path in immutable:
+            os.makedirs(path, exist_ok=True)
+            subprocess.run(["chattr", "+i", path], check=True)
+    except (ScenarioError, subprocess.SubprocessError, OSError) as error:
+        wine.stop_server(env)
+        for path in immutable:
+            subprocess.run(["chattr", "-i", path], check=False, stderr=subprocess.DEVNULL)
+        return [f"the prefix could not be prepared: {error}"], [], run_dir
     command = ["wine", z_path(os.path.join(build, "robot.exe")), "--timeout", str(scenario.timeout),
                z_path(scenario.path), scenario.installer_path, z_path(transcript)]
     problems = []
@@ -913,6 +1094,8 @@ def run_scenario(scenario, wine, template, build, keep):
             problems.append("the robot itself did not end; killed")
         finally:
             wine.stop_server(env)
+            for path in immutable:
+                subprocess.run(["chattr", "-i", path], check=False)
     records = read_transcript(transcript)
     if robot_status not in (None, 0, 1):
         problems.append(f"the robot could not run the scenario (status {robot_status}); see wine.log")
@@ -926,6 +1109,49 @@ def run_scenario(scenario, wine, template, build, keep):
     return problems, notes, run_dir
 
 
+# conformance.exe (tests/conformance): the stand-in's checks against Wine's Win32, run in a prefix of its
+# own with the scenarios; it creates windows, so it runs on the same display.
+CONFORMANCE = "conformance"
+CONFORMANCE_TIMEOUT = 300
+CONFORMANCE_SUMMARY = re.compile(r"^conformance: (\d+) failure\(s\)", re.M)
+
+
+def run_conformance(wine, template, build, keep):
+    run_dir = os.path.join(wine.work, "runs", CONFORMANCE)
+    remove_tree(run_dir)
+    prefix = os.path.join(run_dir, "prefix")
+    home = os.path.join(run_dir, "home")
+    os.makedirs(home)
+    copy_prefix(template, prefix)
+    env = wine.env(prefix, home, "en")
+    log_path = os.path.join(run_dir, "wine.log")
+    problems = []
+    with open(log_path, "w") as log:
+        process = subprocess.Popen(["wine", z_path(os.path.join(build, CONFORMANCE + ".exe"))], env=env, cwd=run_dir,
+                                   stdout=log, stderr=subprocess.STDOUT, start_new_session=True)
+        try:
+            status = process.wait(timeout=CONFORMANCE_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+            status = None
+            problems.append(f"conformance.exe did not end within {CONFORMANCE_TIMEOUT} s; killed")
+        finally:
+            wine.stop_server(env)
+    with open(log_path, errors="replace") as f:
+        output = f.read()
+    summary = CONFORMANCE_SUMMARY.search(output)
+    if summary is None:
+        problems.append(f"conformance.exe printed no summary (exit status {status})")
+    elif int(summary.group(1)) != 0 or status != 0:
+        problems.append(f"conformance.exe: {summary.group(1)} failure(s), exit status {status}")
+        problems += [line for line in output.splitlines() if line.startswith(("conformance failure", "  "))][:20]
+    if not problems and not keep:
+        remove_tree(prefix)
+        remove_tree(home)
+    return problems, [], run_dir
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
@@ -937,6 +1163,7 @@ def main():
 
     build = os.path.abspath(args.build)
     paths = sorted(os.path.join(SCENARIO_DIR, f) for f in os.listdir(SCENARIO_DIR) if f.endswith(".scn"))
+    with_conformance = not args.names or any(n in CONFORMANCE for n in args.names)
     if args.names:
         paths = [p for p in paths if any(n in os.path.basename(p) for n in args.names)]
     try:
@@ -947,11 +1174,13 @@ def main():
     if args.list:
         for scenario in scenarios:
             print(scenario.name)
+        if with_conformance:
+            print(CONFORMANCE)
         return 0
-    if not scenarios:
+    if not scenarios and not with_conformance:
         print("e2e: no scenario selected", file=sys.stderr)
         return 2
-    for exe in ("setup.exe", "robot.exe"):
+    for exe in ("setup.exe", "robot.exe") + ((CONFORMANCE + ".exe",) if with_conformance else ()):
         if not os.path.isfile(os.path.join(build, exe)):
             print(f"e2e: {os.path.join(build, exe)} is missing; build the win32 preset first", file=sys.stderr)
             return 2
@@ -970,14 +1199,18 @@ def main():
         wine = Wine(work, display.name)
         with open(os.path.join(work, "template.log"), "w") as log:
             template = make_template(wine, log)
-        print(f"e2e: {len(scenarios)} scenario(s) on display {display.name}", flush=True)
-        for scenario in scenarios:
+        print(f"e2e: {len(scenarios)} scenario(s){' and conformance.exe' if with_conformance else ''} "
+              f"on display {display.name}", flush=True)
+        runs = [(s.name, lambda s=s: run_scenario(s, wine, template, build, args.keep)) for s in scenarios]
+        if with_conformance:
+            runs.append((CONFORMANCE, lambda: run_conformance(wine, template, build, args.keep)))
+        for name, run_one in runs:
             begun = time.monotonic()
-            problems, notes, run_dir = run_scenario(scenario, wine, template, build, args.keep)
+            problems, notes, run_dir = run_one()
             seconds = time.monotonic() - begun
             if problems:
                 failed += 1
-                print(f"FAIL {scenario.name} ({seconds:.1f} s)")
+                print(f"FAIL {name} ({seconds:.1f} s)")
                 for problem in problems:
                     print(f"     {problem}")
                 print(f"     transcript and prefix kept in {os.path.relpath(run_dir, ROOT)}")
@@ -987,7 +1220,7 @@ def main():
                     print(f"     | {line}")
             else:
                 passed += 1
-                print(f"PASS {scenario.name} ({seconds:.1f} s)")
+                print(f"PASS {name} ({seconds:.1f} s)")
             for note in notes:
                 print(f"     note: {note}")
             sys.stdout.flush()

@@ -123,6 +123,102 @@ class FileCheckTest(unittest.TestCase):
             self.assertTrue(check("C:\\Quillet\\readme.txt", "same-as", "readme.txt"))
 
 
+class PartialFileTest(unittest.TestCase):
+    def test_a_partly_written_copy_is_a_proper_start_of_its_source(self):
+        scenario = scenario_from("@robot\non box : press OK\n")
+        source = bytes(range(200))
+        dist = {"c:\\dist\\big.bin": (source, run.DEFAULT_MTIME_NS)}
+        with tempfile.TemporaryDirectory() as prefix:
+            os.makedirs(os.path.join(prefix, "drive_c"))
+            path = os.path.join(prefix, "drive_c", "big.bin")
+
+            def check(data):
+                with open(path, "wb") as f:
+                    f.write(data)
+                return run.check_file(scenario, prefix, dist, ["file", "C:\\big.bin", "partial-of", "big.bin"])
+            self.assertEqual(check(source[:100]), [])
+            self.assertTrue(check(b""))
+            self.assertTrue(check(source))
+            self.assertTrue(check(source[1:101]))
+
+
+class PlaceholderTest(unittest.TestCase):
+    def test_kilobytes_are_rounded_up_and_unknown_names_fail(self):
+        sizes = {"a": 1024, "b": 1, "c": 0}.get
+        expand = lambda text: run.expand_placeholders(text, "/nonexistent", {"windows": "C:\\windows"},  # noqa: E731
+                                                      sizes)
+        self.assertEqual(expand("{kb:a}|{kb:a+b}|{kb:c}"), "1|2|0")
+        self.assertEqual(expand("{windows}\\Unquil.exe /x"), "C:\\windows\\Unquil.exe /x")
+        with self.assertRaises(run.ScenarioError):
+            expand("{appworkspace}")
+        with self.assertRaises(run.ScenarioError):
+            expand("{size:a}")
+
+    def test_a_line_that_cannot_be_filled_fails(self):
+        start = dict(START, windows="C:\\windows")
+        self.assertEqual(problems_of("box\nfile {windows}\\x absent\n", [start, BOX, END]), [])
+        self.assertTrue(problems_of("box text={appworkspace}\n", [start, BOX, END]))
+
+
+class IgnoredWindowTest(unittest.TestCase):
+    def test_ignored_windows_take_no_place_but_still_need_a_rule(self):
+        copy = dict(BOX, seq=2, kind="dialog", caption="Copy", controls=[{"id": 261, "class": "Button",
+                                                                            "text": "Cancel", "visible": True}])
+        records = [START, copy, BOX, END]
+        self.assertTrue(problems_of("box caption=Install\n", records))
+        self.assertEqual(problems_of("ignore dialog control.261=Cancel\nbox caption=Install\n", records), [])
+        self.assertTrue(problems_of("ignore dialog control.261=Cancel\nbox caption=Install\n",
+                                    [START, dict(copy, unmatched=True), BOX, END]))
+
+    def test_items_are_controls_in_template_order(self):
+        record = dict(BOX, controls=[{"id": 65535, "text": "Install"}, {"id": 65535, "text": "Overall progress"}])
+        self.assertEqual(run.check_window(record, ["box", "item.2=Overall progress"]), [])
+        self.assertTrue(run.check_window(record, ["box", "item.3=Overall progress"]))
+
+
+class BitmapCheckTest(unittest.TestCase):
+    def screenshot(self, folder, width, height, pixel):
+        """A screenshot file as the robot writes one, from a pixel function."""
+        stride = (width * 3 + 3) & ~3
+        rows = []
+        for y in reversed(range(height)):
+            row = b"".join(bytes(reversed(pixel(x, y))) for x in range(width))
+            rows.append(row + bytes(stride - len(row)))
+        data = b"".join(rows)
+        header = b"BM" + (54 + len(data)).to_bytes(4, "little") + bytes(4) + (54).to_bytes(4, "little")
+        info = (40).to_bytes(4, "little") + width.to_bytes(4, "little") + height.to_bytes(4, "little") \
+            + (1).to_bytes(2, "little") + (24).to_bytes(2, "little") + bytes(24)
+        with open(os.path.join(folder, "shot.bmp"), "wb") as f:
+            f.write(header + info + data)
+
+    def test_a_tile_repeated_from_the_corner_and_cut_at_the_edges(self):
+        tile = run.coded_bitmap(4, 3)
+        source = {"tile.bmp": (tile, 0)}.get
+        records = [{"kind": "window", "seq": 1, "rect": [0, 0, 20, 20], "client_origin": [2, 5],
+                    "screenshots": ["shot.bmp"]},
+                   {"kind": "dialog", "seq": 2, "rect": [5, 8, 3, 2], "screenshots": []}]
+        with tempfile.TemporaryDirectory() as folder:
+            self.screenshot(folder, 10, 7, lambda x, y: run.tile_color(x % 4, y % 3))
+            self.assertEqual(run.check_bitmap(folder, ["bitmap", "shot.bmp", "tiled=tile.bmp"], records, source), [])
+            # Shifted by one column: wrong everywhere, also at the right edge.
+            self.screenshot(folder, 10, 7, lambda x, y: run.tile_color((x + 1) % 4, y % 3))
+            self.assertTrue(run.check_bitmap(folder, ["bitmap", "shot.bmp", "tiled=tile.bmp"], records, source))
+            # A foreign pixel only where the dialog lay (client 3..5, 3..4) is no fault; next to it, it is.
+            for x, faulty in ((5, False), (6, True)):
+                self.screenshot(folder, 10, 7, lambda px, py: (1, 2, 3) if (px, py) == (x, 4) else
+                                run.tile_color(px % 4, py % 3))
+                problems = run.check_bitmap(folder, ["bitmap", "shot.bmp", "tiled=tile.bmp"], records, source)
+                self.assertEqual(bool(problems), faulty, problems)
+            self.screenshot(folder, 10, 7, lambda x, y: (0x80, 0x80, 0x80))
+            self.assertEqual(run.check_bitmap(folder, ["bitmap", "shot.bmp", "plain=#808080"], records), [])
+            self.assertTrue(run.check_bitmap(folder, ["bitmap", "shot.bmp", "plain=#808081"], records))
+
+    def test_the_coded_tile_reads_back(self):
+        width, height, rows = run.read_bitmap_rows(run.coded_bitmap(5, 3))
+        self.assertEqual((width, height), (5, 3))
+        self.assertEqual(rows[2][4 * 3:4 * 3 + 3], bytes(reversed(run.tile_color(4, 2))))
+
+
 class ScenarioFileTest(unittest.TestCase):
     def test_files_are_written_with_crlf_and_empty_blocks_are_empty_files(self):
         scenario = scenario_from("@setup\ndist C:\\Some dir\\\n@file setup.inf\n[Install]\nA=é\n\n\n"
