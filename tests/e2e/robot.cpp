@@ -10,6 +10,7 @@
 // "@robot" block count). Screenshots go to the transcript's folder. The exit code is 0 when the
 // installer ended by itself and every dialog and message box met a rule, 1 otherwise, 2 on bad use.
 #include <windows.h>
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -715,7 +716,8 @@ static bool LoadRules(const char *path, std::vector<Rule> *rules)
     bool inside = !sectioned, ok = true;
     for (size_t n = 0; n < lines.size(); n++) {
         const std::string &line = lines[n];
-        if (line.compare(0, 1, "@") == 0) {
+        // "@name" opens a block of the scenario; "@=" (a registry default value) does not.
+        if (line.size() > 1 && line[0] == '@' && isalpha((unsigned char)line[1])) {
             inside = line.compare(0, 6, "@robot") == 0;
             continue;
         }

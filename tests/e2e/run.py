@@ -80,7 +80,8 @@ class Scenario:
             lines.pop()
         block, head, body = None, None, []
         for number, line in enumerate(lines, 1):
-            if line.startswith("@"):
+            # "@name" opens a block; "@=" (a .reg file's default value) belongs to the block's body.
+            if re.match(r"@[A-Za-z]", line):
                 if block:
                     self._block(block, head, body)
                 head = (number, line[1:].split())
@@ -114,7 +115,8 @@ class Scenario:
                 elif key == "timeout":
                     self.timeout = int(value)
                 elif key == "immutable":
-                    self.immutable.append(self._place(value))
+                    # A folder ({programs} and the like allowed) that nothing may change during the run.
+                    self.immutable.append(value if value.startswith("{") else self._place(value))
                 elif key == "mtime":
                     moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
                     self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
@@ -462,6 +464,8 @@ ROOT_KEYS = {
 
 
 def _reg_unescape(text):
+    if "\\" not in text:
+        return text
     out, i = [], 0
     while i < len(text):
         c = text[i]
@@ -502,8 +506,21 @@ def _reg_value(data):
     return ("unknown", data)
 
 
+_REGISTRY_FILES = {}
+
+
 def read_registry_file(path):
-    """{key path in lower case: (key path, {value name in lower case: (name, (type, data))})}"""
+    """{key path in lower case: (key path, {value name in lower case: (name, (type, data))})}, read once
+    for as long as the file stays as it is (a scenario checks many values of one file)."""
+    status = os.stat(path)
+    stamp = (status.st_mtime_ns, status.st_size, status.st_ino)
+    cached = _REGISTRY_FILES.get(path)
+    if cached is None or cached[0] != stamp:
+        cached = _REGISTRY_FILES[path] = (stamp, _parse_registry_file(path))
+    return cached[1]
+
+
+def _parse_registry_file(path):
     keys = {}
     with open(path, encoding="utf-8", errors="surrogateescape") as f:
         lines = f.read().split("\n")
@@ -1068,7 +1085,7 @@ def run_scenario(scenario, wine, template, build, keep):
     dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program))
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
-    immutable = [host_path(prefix, path) for path in scenario.immutable]
+    immutable = [host_path(prefix, expand_path(prefix, path)) for path in scenario.immutable]
     try:
         if scenario.registry:
             import_registry(wine, env, run_dir, scenario.registry)
