@@ -60,6 +60,9 @@ void FailHeapAlloc(int nth);
 void FailRegistryOpen(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailRegistryQuery(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailRegistryWrite(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
+// Writes of one value (its name without regard to case; "" is the default value) under a matching key.
+void FailRegistryValueWrite(const std::string &keyPathContains, const std::string &valueName,
+                            LONG error = ERROR_ACCESS_DENIED);
 void FailCoCreateInstance(HRESULT result, int times = -1);
 // "SetPath", "SetDescription", "SetIconLocation", "SetShowCmd", "QueryInterface", "Save"
 void FailComMethod(const std::string &method, HRESULT result, int times = -1);

@@ -27,6 +27,11 @@ struct RegistryState {
     int opens = 0, closes = 0;
     std::vector<std::string> requests;  // sub-key names asked for, in order
     std::vector<std::pair<std::string, LONG>> openFaults, queryFaults, writeFaults;
+    struct ValueFault {
+        std::string keyFilter, valueName;  // the value name in lower case; "" is the default value
+        LONG error;
+    };
+    std::vector<ValueFault> valueWriteFaults;
 };
 
 RegistryState &TheRegistry()
@@ -218,6 +223,11 @@ void FailRegistryWrite(const std::string &keyPathContains, LONG error)
     TheRegistry().writeFaults.push_back({ keyPathContains, error });
 }
 
+void FailRegistryValueWrite(const std::string &keyPathContains, const std::string &valueName, LONG error)
+{
+    TheRegistry().valueWriteFaults.push_back({ keyPathContains, detail::Lower(valueName), error });
+}
+
 int OpenRegistryKeys()
 {
     return (int)TheRegistry().handles.size();
@@ -331,6 +341,11 @@ LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, con
     LONG fault = MatchingFault(TheRegistry().writeFaults, path);
     if (fault != ERROR_SUCCESS)
         return fault;
+    std::string name = sim::detail::Lower(valueName != nullptr ? valueName : "");
+    for (const auto &valueFault : TheRegistry().valueWriteFaults) {
+        if (valueFault.valueName == name && sim::detail::FilterMatches(valueFault.keyFilter, path))
+            return valueFault.error;
+    }
     // A text whose count leaves out the terminator that follows it is stored with the terminator.
     if (dataSize > 0 && IsStringType(type) && data[dataSize - 1] != 0 && data[dataSize] == 0)
         dataSize++;
