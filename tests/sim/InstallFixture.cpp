@@ -75,11 +75,21 @@ std::string MakeBitmapFile(int width, int height, COLORREF color)
 void InstallTest::SetUp()
 {
     SimTest::SetUp();
+    ResetRun();
+}
+
+void InstallTest::ResetRun()
+{
     onDirectory = [](HWND dialog) { sim::PressButton(dialog, IDC_DIRECTORY_INSTALL); };
     onRegistration = [](HWND dialog) { sim::PressButton(dialog, IDC_REGISTRATION_YES); };
     onBox = [](const sim::MessageBoxRecord &box) {
         return (box.type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
     };
+    onMessage = nullptr;
+    onIdle = nullptr;
+    mainWindow = nullptr;
+    twoStepsPending = false;
+    badParameters = false;
 }
 
 void InstallTest::LayOutExample(const std::string &script)

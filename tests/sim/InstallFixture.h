@@ -22,6 +22,8 @@ protected:
     void LayOutExample(const std::string &script = EXAMPLE_SCRIPT);
     // Runs setup.exe to its end; returns the exit code.
     int Run();
+    // Back to the default user and a fresh record of the run, for a table of runs in one test.
+    void ResetRun();
 
     // What the user does. Defaults: Install in the directory dialog, Yes to the question and in
     // the file-types dialog, OK to every other box.
