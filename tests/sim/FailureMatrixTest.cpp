@@ -227,6 +227,9 @@ private:
             EXPECT_EQ(backdrop, row.backdrop) << "background bitmap";
         else
             EXPECT_EQ(sim::MainWindowOfClass(Text(IDS_CLASS_NAME)), (HWND)NULL);
+        // Without a window, start-up gives back its class as well.
+        if (!started)
+            EXPECT_EQ(sim::RegisteredClasses(), 0);
 
         // The configuration file goes after a clean report only.
         bool reportedDone =
@@ -612,6 +615,27 @@ TEST_F(FailureMatrixTest, CopyEngine)
               EXPECT_FALSE(FileExists((longWindows + "\\Unquil.exe").substr(0, 259)));
               EXPECT_FALSE(FileExists(longWindows + "\\Unquil.exe"));
           } },
+        { "catalogue 13 / catalogue 14: the user chooses a drive that does not exist: every entry below it is "
+          "shown twice and counted once",
+          nullptr,
+          [this] {
+              onDirectory = [](HWND dialog) {
+                  sim::TypeText(dialog, IDC_DIRECTORY_EDIT, "Q:\\Quillet");
+                  sim::PressButton(dialog, IDC_DIRECTORY_INSTALL);
+              };
+          },
+          { WindowBox(IDS_CANNOT_CREATE_S, "Q:\\Quillet", ERROR_OK),
+            WindowBox(IDS_CANNOT_OPEN_S, "Q:\\Quillet\\Quillet.exe", ERROR_OK_CANCEL),
+            WindowBox(IDS_CANNOT_CREATE_S, "Q:\\Quillet", ERROR_OK),
+            WindowBox(IDS_CANNOT_OPEN_S, "Q:\\Quillet\\help\\Quillet.hlp", ERROR_OK_CANCEL),
+            WindowBox(IDS_CANNOT_CREATE_S, "Q:\\Quillet", ERROR_OK),
+            WindowBox(IDS_CANNOT_OPEN_S, "Q:\\Quillet\\readme.txt", ERROR_OK_CANCEL), QUESTION, FAILED_REPORT },
+          3, { START, NEXT, NEXT, NEXT, NEXT, NEXT, CHUNK, CHUNK, NEXT, NEXT, DONE, SHORTCUTS, REGISTER },
+          Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(sim::GetFile("C:\\WINDOWS\\Unquil.exe"), std::string(8192, 'U'));
+              EXPECT_EQ(TextValue(HKEY_LOCAL_MACHINE, APP_PATH_KEY, ""), "Q:\\Quillet\\Quillet.exe");
+          } },
         { "catalogue 15 / copy engine 4: reading a source fails: the next entry", nullptr,
           [] { sim::FailRead("DIST\\Quillet.exe", 8192, ERROR_CANTREAD); },
           { WindowBox(IDS_CANNOT_READ_S, "C:\\DIST\\Quillet.exe", ERROR_OK), QUESTION, FAILED_REPORT }, 1,
@@ -709,6 +733,9 @@ TEST_F(FailureMatrixTest, Shortcuts)
                          [name] { sim::FailComMethod(name, E_FAIL, 1); }, SILENT, 0, CLEAN_STEPS, Match::Exact, true,
                          true, [=] { EXPECT_EQ(links(), "-DR"); } });
     }
+    rows.push_back({ "shortcuts 4 (silent): the desktop shortcut cannot be saved", nullptr,
+                     [=] { sim::FailOpen(desktopLink, ERROR_ACCESS_DENIED); }, SILENT, 0, CLEAN_STEPS, Match::Exact,
+                     true, true, [=] { EXPECT_EQ(links(), "G-R"); } });
     rows.push_back({ "shortcuts 4 (silent): every shortcut fails", nullptr,
                      [] { sim::FailComMethod("Save", E_ACCESSDENIED, -1); }, SILENT, 0, CLEAN_STEPS, Match::Exact,
                      true, true, [=] { EXPECT_EQ(links(), "---"); } });
