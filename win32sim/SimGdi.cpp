@@ -164,6 +164,7 @@ struct DibLayout {
     size_t entrySize;      // RGBQUAD, or RGBTRIPLE after a core header
     bool masks;            // BI_BITFIELDS: three DWORD masks at offset 40, whatever the header size
     size_t pixelBytes;     // bytes of bits read
+    bool empty;            // refused only for a width or height of 0
 };
 
 // The masks of BI_BITFIELDS lie right after the first 40 bytes in every header that has them.
@@ -176,6 +177,7 @@ bool LayOut(const void *header, DibLayout *layout)
 {
     DWORD size;
     memcpy(&size, header, sizeof size);  // the first field alone, before trusting the rest
+    layout->empty = false;
     DibLayout l{};
     WORD planes;
     DWORD sizeImage = 0, colorsUsed = 0;
@@ -203,8 +205,12 @@ bool LayOut(const void *header, DibLayout *layout)
         return false;
     }
     l.headerSize = size;
-    if (l.width <= 0 || l.height == 0)
+    if (l.compression == BI_JPEG || l.compression == BI_PNG || l.width < 0)
         return false;
+    if (l.width == 0 || l.height == 0) {
+        layout->empty = true;
+        return false;
+    }
     bool rle = l.compression == BI_RLE8 || l.compression == BI_RLE4;
     if (rle) {
         // Run-length bitmaps are bottom-up, of their own bit count, and say how long they are.
@@ -591,14 +597,32 @@ BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC sou
     return TRUE;
 }
 
+COLORREF WINAPI GetPixel(HDC handle, int x, int y)
+{
+    DeviceContext *dc = DcOf(handle);
+    if (dc == nullptr)
+        return CLR_INVALID;
+    int width = 0, height = 0;
+    COLORREF *pixels = Target(*dc, &width, &height);
+    if (pixels == nullptr || x < 0 || y < 0 || x >= width || y >= height)
+        return CLR_INVALID;
+    return pixels[(size_t)y * width + x] & 0x00FFFFFFu;
+}
+
 HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, LPCVOID bits,
                               const BITMAPINFO *info, UINT usage)
 {
     if (DcOf(dc) == nullptr || header == nullptr)
         return nullptr;
     DibLayout layout;
-    if (!LayOut(header, &layout))
-        return nullptr;
+    if (!LayOut(header, &layout)) {
+        // Without width or height the answer is the default 1 x 1 monochrome bitmap, as from
+        // CreateCompatibleBitmap, whatever else the header says.
+        if (!layout.empty)
+            return nullptr;
+        EnsureStock();
+        return (HBITMAP)TheGdi().stockBitmap;
+    }
     // The whole header as the bitmap describes it, read as a real implementation would.
     std::vector<BYTE> headerBytes(layout.headerSize);
     memcpy(headerBytes.data(), header, layout.headerSize);

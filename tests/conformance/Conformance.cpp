@@ -294,6 +294,135 @@ void Windows(HINSTANCE instance)
     CHECK(LoadIconA(instance, "Installer") == NULL);
 }
 
+// ---- Device-independent bitmaps -------------------------------------------------------------
+
+// CreateDIBitmap with header and colour table in one block, as a bitmap file's loader hands them.
+HBITMAP MakeDib(HDC dc, DWORD size, LONG width, LONG height, WORD planes, WORD bitCount, DWORD compression,
+                DWORD sizeImage, DWORD colorsUsed, const void *table, int tableBytes, const void *bits)
+{
+    static BYTE info[512];
+    memset(info, 0, sizeof info);
+    if (size == sizeof(BITMAPCOREHEADER)) {
+        BITMAPCOREHEADER core = { size, (WORD)width, (WORD)height, planes, bitCount };
+        memcpy(info, &core, sizeof core);
+    } else {
+        BITMAPINFOHEADER header;
+        memset(&header, 0, sizeof header);
+        header.biSize = size;
+        header.biWidth = width;
+        header.biHeight = height;
+        header.biPlanes = planes;
+        header.biBitCount = bitCount;
+        header.biCompression = compression;
+        header.biSizeImage = sizeImage;
+        header.biClrUsed = colorsUsed;
+        memcpy(info, &header, sizeof header);
+    }
+    // Colour tables follow the header; bitfield masks lie at offset 40 whatever its size.
+    if (tableBytes > 0)
+        memcpy(info + (compression == BI_BITFIELDS ? sizeof(BITMAPINFOHEADER) : size), table, tableBytes);
+    return CreateDIBitmap(dc, (const BITMAPINFOHEADER *)info, CBM_INIT, bits, (const BITMAPINFO *)info, DIB_RGB_COLORS);
+}
+
+COLORREF PixelOf(HDC dc, HBITMAP bitmap, int x, int y)
+{
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ former = SelectObject(memory, bitmap);
+    COLORREF color = GetPixel(memory, x, y);
+    SelectObject(memory, former);
+    DeleteDC(memory);
+    return color;
+}
+
+// Checks the four pixels of a 2 x 2 bitmap, top row first, and deletes it.
+void CheckPixels(HDC dc, HBITMAP bitmap, COLORREF topLeft, COLORREF topRight, COLORREF bottomLeft,
+                 COLORREF bottomRight, int line)
+{
+    Check(bitmap != NULL, "bitmap made", line);
+    if (bitmap == NULL)
+        return;
+    const COLORREF expected[] = { topLeft, topRight, bottomLeft, bottomRight };
+    for (int i = 0; i < 4; i++) {
+        COLORREF got = PixelOf(dc, bitmap, i % 2, i / 2);
+        Check(got == expected[i], "pixel of the bitmap", line, (long)got, (long)expected[i]);
+    }
+    DeleteObject(bitmap);
+}
+
+#define CHECK_PIXELS(bitmap, topLeft, topRight, bottomLeft, bottomRight) \
+    CheckPixels(dc, (bitmap), (topLeft), (topRight), (bottomLeft), (bottomRight), __LINE__)
+
+void Bitmaps(HINSTANCE instance)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "QuilletBitmapProbe";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, "QuilletBitmapProbe", "", WS_POPUP, 0, 0, 20, 20, NULL, NULL, instance, NULL);
+    HDC dc = GetDC(window);
+    CHECK(dc != NULL);
+    const COLORREF red = RGB(255, 0, 0), green = RGB(0, 255, 0), blue = RGB(0, 0, 255), white = RGB(255, 255, 255);
+
+    // Rows go bottom-up, each padded to 4 bytes, unless the height is negative.
+    static const BYTE rgb[] = { 0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0 };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 24, BI_RGB, 0, 0, NULL, 0, rgb), blue, white, red, green);
+    CHECK_PIXELS(MakeDib(dc, 40, 2, -2, 1, 24, BI_RGB, 0, 0, NULL, 0, rgb), red, green, blue, white);
+    // A longer header, more planes than one, and a true-colour bitmap naming colours used are all taken.
+    CHECK_PIXELS(MakeDib(dc, 124, 2, 2, 2, 24, BI_RGB, 0, 256, NULL, 0, rgb), blue, white, red, green);
+    // A colour table of the colours used (red, blue, green, white), and a core header's table of
+    // RGB triples (white, red).
+    static const BYTE quads[] = { 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0 };
+    static const BYTE indexes[] = { 0, 1, 0, 0, 2, 3, 0, 0 };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 8, BI_RGB, 0, 4, quads, 16, indexes), green, white, red, blue);
+    static const BYTE triples[] = { 255, 255, 255, 0, 0, 255 };
+    static const BYTE bits[] = { 0x40, 0, 0, 0, 0x80, 0, 0, 0 };
+    CHECK_PIXELS(MakeDib(dc, 12, 2, 2, 1, 1, BI_RGB, 0, 0, triples, 6, bits), red, white, white, red);
+    // Bitfield masks after a 40-byte header and inside a 108-byte one.
+    static const DWORD masks[] = { 0xF800, 0x07E0, 0x001F };
+    static const WORD fields[] = { 0xF800, 0x07E0, 0x001F, 0xFFFF };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, masks, 12, fields), blue, white, red, green);
+    CHECK_PIXELS(MakeDib(dc, 108, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, masks, 12, fields), blue, white, red, green);
+    // Run-length bits: bottom row 2 x index 1, then the top row 2 x index 3, then the end.
+    static const BYTE runs[] = { 2, 1, 0, 0, 2, 3, 0, 1 };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 8, BI_RLE8, sizeof runs, 4, quads, 16, runs), white, white, blue, blue);
+
+    // A bitmap without width or height is the default 1 x 1 one, whatever else its header says.
+    static const struct {
+        LONG width, height;
+        WORD bitCount;
+        DWORD compression;
+    } empty[] = { { 0, 2, 24, BI_RGB }, { 2, 0, 24, BI_RGB }, { 0, 2, 2, BI_RGB }, { 0, 2, 24, 7 } };
+    for (const auto &row : empty) {
+        HBITMAP bitmap = MakeDib(dc, 40, row.width, row.height, 1, row.bitCount, row.compression, 0, 0, NULL, 0, rgb);
+        BITMAP size;
+        memset(&size, 0, sizeof size);
+        CHECK(bitmap != NULL);
+        CHECK_EQ(GetObjectA(bitmap, sizeof size, &size), sizeof size);
+        CHECK_EQ(size.bmWidth, 1);
+        CHECK_EQ(size.bmHeight, 1);
+        CHECK_EQ(size.bmBitsPixel, 1);
+        DeleteObject(bitmap);
+    }
+
+    // What Windows refuses.
+    CHECK(MakeDib(dc, 39, 2, 2, 1, 24, BI_RGB, 0, 0, NULL, 0, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, -2, 2, 1, 24, BI_RGB, 0, 0, NULL, 0, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 0, 24, BI_RGB, 0, 0, NULL, 0, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 2, BI_RGB, 0, 0, quads, 16, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 24, BI_BITFIELDS, 0, 0, masks, 12, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 24, BI_JPEG, sizeof rgb, 0, NULL, 0, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 24, 7, sizeof rgb, 0, NULL, 0, rgb) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 8, BI_RLE8, 0, 4, quads, 16, runs) == NULL);
+    CHECK(MakeDib(dc, 40, 2, -2, 1, 8, BI_RLE8, sizeof runs, 4, quads, 16, runs) == NULL);
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 24, BI_RLE8, sizeof runs, 4, quads, 16, runs) == NULL);
+
+    ReleaseDC(window, dc);
+    DestroyWindow(window);
+    UnregisterClassA("QuilletBitmapProbe", instance);
+}
+
 }  // namespace
 
 int RunConformance(HINSTANCE instance, const char *scratchDirectory)
@@ -307,5 +436,6 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     Strings(instance);
     Registry();
     Windows(instance);
+    Bitmaps(instance);
     return failures;
 }

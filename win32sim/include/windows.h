@@ -453,6 +453,7 @@ typedef struct tagBITMAP { LONG bmType; LONG bmWidth; LONG bmHeight; LONG bmWidt
 #define PATCOPY 0x00F00021u
 #define BLACKNESS 0x00000042u
 #define WHITENESS 0x00FF0062u
+#define CLR_INVALID 0xFFFFFFFFu
 
 #ifdef __cplusplus
 extern "C" {
@@ -472,6 +473,7 @@ BOOL WINAPI PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop);
 BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int sourceX, int sourceY, DWORD rop);
 HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, LPCVOID bits,
                               const BITMAPINFO *info, UINT usage);
+COLORREF WINAPI GetPixel(HDC dc, int x, int y);
 
 #ifdef __cplusplus
 }
