@@ -26,6 +26,8 @@ enum {
     COLOR_MASKS_END = 52,    // the three BI_BITFIELDS masks follow the first 40 bytes of any header
     COLOR_ENTRY_SIZE = 4,    // RGBQUAD
     LARGEST_INDEXED_BIT_COUNT = 8,
+    ROW_ALIGNMENT_BITS = 32, // every row of pixels fills whole DWORDs
+    BITS_PER_BYTE = 8,
 };
 
 // No 32-bit process can hold a piece larger than this; one byte more still fits in a DWORD.
@@ -99,7 +101,8 @@ static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
     // The platform reads the header over its own stated size; smaller ones are not of this layout.
     if (headerSize < INFO_HEADER_SIZE || headerSize > infoBytes)
         return FALSE;
-    // A negative width is refused by the platform; a zero one would never end the tiling.
+    // The platform refuses a negative width and answers a bitmap without width or height with
+    // its 1 x 1 default bitmap: neither is the picture the file was meant to be.
     if (width <= 0 || height == 0 || !IsDibBitCount(bitCount))
         return FALSE;
 
@@ -119,7 +122,8 @@ static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
     // Uncompressed rows are padded to 4 bytes; the file must hold them all, and a size of 0
     // stands for exactly that many.
     if (compression == BI_RGB || compression == BI_BITFIELDS) {
-        ULONGLONG stride = (((ULONGLONG)width * bitCount + 31) / 32) * 4;
+        ULONGLONG stride = ((ULONGLONG)width * bitCount + ROW_ALIGNMENT_BITS - 1) / ROW_ALIGNMENT_BITS *
+                           (ROW_ALIGNMENT_BITS / BITS_PER_BYTE);
         ULONGLONG rows = height < 0 ? (ULONGLONG)(-(LONGLONG)height) : (ULONGLONG)height;
         if (rows > LARGEST_PIECE / stride)
             return FALSE;
