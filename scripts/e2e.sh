@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# End-to-end tests: builds setup.exe and robot.exe (win32 preset) and runs every scenario of
-# tests/e2e/scenarios under Wine on a virtual display. Safe to rerun: each run starts from fresh
-# copies of the cached template prefix (build/e2e/template), which is remade when missing or broken.
-#   scripts/e2e.sh [NAME ...]    (only the scenarios whose names contain NAME)
+# End-to-end tests: builds setup.exe, robot.exe and conformance.exe (win32 preset) and runs every
+# scenario of tests/e2e/scenarios and conformance.exe under Wine on a virtual display. Safe to rerun:
+# each run starts from fresh copies of the cached template prefix (build/e2e/template), which is
+# remade when missing or broken.
+#   scripts/e2e.sh [NAME ...]    (only the scenarios whose names contain NAME; "conformance" too)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export PYTHONDONTWRITEBYTECODE=1

@@ -1133,6 +1133,17 @@ CONFORMANCE_TIMEOUT = 300
 CONFORMANCE_SUMMARY = re.compile(r"^conformance: (\d+) failure\(s\)", re.M)
 
 
+def conformance_problems(output, status):
+    """What is wrong with a conformance run that printed `output` and ended with `status`."""
+    summary = CONFORMANCE_SUMMARY.search(output)
+    if summary is None:
+        return [f"conformance.exe printed no summary (exit status {status})"]
+    if int(summary.group(1)) == 0 and status == 0:
+        return []
+    details = [line for line in output.splitlines() if line.startswith(("conformance failure", "  "))]
+    return [f"conformance.exe: {summary.group(1)} failure(s), exit status {status}"] + details[:20]
+
+
 def run_conformance(wine, template, build, keep):
     run_dir = os.path.join(wine.work, "runs", CONFORMANCE)
     remove_tree(run_dir)
@@ -1156,13 +1167,7 @@ def run_conformance(wine, template, build, keep):
         finally:
             wine.stop_server(env)
     with open(log_path, errors="replace") as f:
-        output = f.read()
-    summary = CONFORMANCE_SUMMARY.search(output)
-    if summary is None:
-        problems.append(f"conformance.exe printed no summary (exit status {status})")
-    elif int(summary.group(1)) != 0 or status != 0:
-        problems.append(f"conformance.exe: {summary.group(1)} failure(s), exit status {status}")
-        problems += [line for line in output.splitlines() if line.startswith(("conformance failure", "  "))][:20]
+        problems += conformance_problems(f.read(), status)
     if not problems and not keep:
         remove_tree(prefix)
         remove_tree(home)

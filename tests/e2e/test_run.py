@@ -219,6 +219,17 @@ class BitmapCheckTest(unittest.TestCase):
         self.assertEqual(rows[2][4 * 3:4 * 3 + 3], bytes(reversed(run.tile_color(4, 2))))
 
 
+class ConformanceTest(unittest.TestCase):
+    def test_only_a_clean_summary_and_exit_pass(self):
+        self.assertEqual(run.conformance_problems("conformance: 0 failure(s)\n", 0), [])
+        failed = run.conformance_problems('conformance failure (line 9): x: got 1, expected 2\n'
+                                          '  "a" != "b"\nconformance: 1 failure(s)\n', 1)
+        self.assertEqual(failed, ["conformance.exe: 1 failure(s), exit status 1",
+                                  "conformance failure (line 9): x: got 1, expected 2", '  "a" != "b"'])
+        self.assertTrue(run.conformance_problems("conformance: 0 failure(s)\n", None))
+        self.assertTrue(run.conformance_problems("wine: could not load conformance.exe\n", 53))
+
+
 class ScenarioFileTest(unittest.TestCase):
     def test_files_are_written_with_crlf_and_empty_blocks_are_empty_files(self):
         scenario = scenario_from("@setup\ndist C:\\Some dir\\\n@file setup.inf\n[Install]\nA=é\n\n\n"
