@@ -152,11 +152,3 @@ std::vector<std::string> InstallTest::PostedSteps() const
     }
     return steps;
 }
-
-std::string InstallTest::Text(UINT id, const std::string &argument) const
-{
-    char format[512], text[1024];
-    LoadStringA(sim::Instance(), id, format, sizeof format);
-    wsprintfA(text, format, argument.c_str());
-    return text;
-}

@@ -35,8 +35,8 @@ protected:
 
     // The private messages posted to the main window, in order, by name.
     std::vector<std::string> PostedSteps() const;
-    // Message boxes whose text is the resource string `id` formatted with `argument`.
-    std::string Text(UINT id, const std::string &argument = "") const;
+    // The resource string `id` formatted with `argument`.
+    static std::string Text(UINT id, const std::string &argument = "") { return ResourceText(id, argument); }
 
     HWND mainWindow = nullptr;
     bool twoStepsPending = false;   // ever two private messages waiting at once

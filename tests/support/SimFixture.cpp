@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 void SimTest::SetUp()
 {
     const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -37,4 +39,34 @@ std::vector<std::string> BoxTexts()
     for (const auto &box : sim::MessageBoxes())
         texts.push_back(box.text);
     return texts;
+}
+
+namespace {
+
+const char TEST_WINDOW_CLASS[] = "QuilletTestWindow";
+
+LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+HWND MakeTestWindow(DWORD style, int x, int y, int width, int height)
+{
+    WNDCLASSA windowClass;
+    memset(&windowClass, 0, sizeof windowClass);
+    windowClass.lpfnWndProc = TestWindowProc;
+    windowClass.hInstance = sim::Instance();
+    windowClass.lpszClassName = TEST_WINDOW_CLASS;
+    RegisterClassA(&windowClass);  // fails harmlessly once the class exists
+    return CreateWindowExA(0, TEST_WINDOW_CLASS, "", style, x, y, width, height, NULL, NULL, sim::Instance(), NULL);
+}
+
+std::string ResourceText(UINT id, const std::string &argument)
+{
+    char format[512], text[1024];
+    LoadStringA(sim::Instance(), id, format, sizeof format);
+    wsprintfA(text, format, argument.c_str());
+    return text;
 }

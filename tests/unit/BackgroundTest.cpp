@@ -213,21 +213,13 @@ protected:
         return Open("pic.bmp", width, height);
     }
 
-    static std::string Text(UINT id, const std::string &argument)
-    {
-        char format[256], text[512];
-        LoadStringA(sim::Instance(), id, format, sizeof format);
-        wsprintfA(text, format, argument.c_str());
-        return text;
-    }
-
     // Exactly one message box: string `id` with `argument`, of `type`, captioned with the class
     // name and owned by the window; and nothing of the load left held.
     void ExpectOnlyBox(UINT id, const std::string &argument, UINT type)
     {
         ASSERT_EQ(sim::MessageBoxes().size(), 1u) << ::testing::PrintToString(BoxTexts());
         const sim::MessageBoxRecord &box = sim::MessageBoxes()[0];
-        EXPECT_EQ(box.text, Text(id, argument));
+        EXPECT_EQ(box.text, ResourceText(id, argument));
         EXPECT_EQ(box.type, type);
         EXPECT_EQ(box.caption, "Install");
         EXPECT_EQ(box.owner, window);

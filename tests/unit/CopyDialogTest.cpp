@@ -15,7 +15,6 @@
 
 namespace {
 
-const char OWNER_CLASS[] = "CopyDialogTestOwner";
 const COLORREF BLUE = 0x00FF0000;
 const COLORREF GREY = 0x00C0C0C0;
 const COLORREF BLACK = 0x00000000;
@@ -66,11 +65,6 @@ std::string BarRuns(HWND dialog, int id)
     return first;
 }
 
-LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 class CopyDialogTest : public SimTest {
 protected:
     void SetUp() override
@@ -81,13 +75,7 @@ protected:
         CopyString(State.CaptionText, VALUE_CAPACITY, "Quillet 2.1 Setup");
         State.FillBrush = CreateSolidBrush(BLUE);
         State.BandBrush = CreateSolidBrush(GREY);
-        WNDCLASSA windowClass{};
-        windowClass.lpfnWndProc = OwnerProc;
-        windowClass.hInstance = State.Instance;
-        windowClass.lpszClassName = OWNER_CLASS;
-        RegisterClassA(&windowClass);
-        State.MainWindow = CreateWindowExA(0, OWNER_CLASS, "", WS_OVERLAPPEDWINDOW, 0, 0, 1024, 768, NULL, NULL,
-                                           State.Instance, NULL);
+        State.MainWindow = MakeTestWindow();
         dialog_ = CreateCopyDialog(State.MainWindow);
         ASSERT_NE(dialog_, (HWND)NULL);
     }

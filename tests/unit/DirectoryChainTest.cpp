@@ -17,11 +17,6 @@ namespace {
 const char CAPTION[] = "Install";
 const char SENTINEL = (char)0xAA;
 
-LRESULT CALLBACK OwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 class DirectoryChainTest : public SimTest {
 protected:
     void SetUp() override
@@ -36,12 +31,7 @@ protected:
         memset(&State, 0, sizeof State);
         mkdir(sim::HostPath("D:\\").c_str(), 0777);
         sim::SetUser(AnswerAll(IDOK));
-        WNDCLASSA windowClass;
-        memset(&windowClass, 0, sizeof windowClass);
-        windowClass.lpfnWndProc = OwnerProc;
-        windowClass.lpszClassName = "ChainOwner";
-        RegisterClassA(&windowClass);
-        owner_ = CreateWindowExA(0, "ChainOwner", "", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, NULL, NULL, NULL, NULL);
+        owner_ = MakeTestWindow();
         ASSERT_NE(owner_, (HWND)NULL);
     }
 

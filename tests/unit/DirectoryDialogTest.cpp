@@ -16,22 +16,6 @@ namespace {
 const char VERSION_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion";
 const char PROGRAM_FILES[] = "ProgramFilesDir";
 
-LRESULT CALLBACK PlainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
-// A window of the test's own class with the given screen rectangle.
-HWND MakeWindow(DWORD style, int x, int y, int width, int height)
-{
-    WNDCLASSA windowClass;
-    memset(&windowClass, 0, sizeof windowClass);
-    windowClass.lpfnWndProc = PlainProc;
-    windowClass.lpszClassName = "DialogTestWindow";
-    RegisterClassA(&windowClass);  // fails harmlessly once the class exists
-    return CreateWindowExA(0, "DialogTestWindow", "", style, x, y, width, height, NULL, NULL, NULL, NULL);
-}
-
 // What the user sees once the dialog waits for input.
 struct Seen {
     std::string title, prompt, edit, size;
@@ -57,7 +41,7 @@ protected:
         CopyString(State.CaptionText, VALUE_CAPACITY, "Quillet 2.1 Setup");
         CopyString(State.ApplicationName, VALUE_CAPACITY, "Quillet");
         CopyString(State.TargetDirectory, VALUE_CAPACITY, "C:\\QUILLET");
-        owner_ = MakeWindow(WS_OVERLAPPEDWINDOW, 0, 0, 1024, 768);
+        owner_ = MakeTestWindow(WS_OVERLAPPEDWINDOW, 0, 0, 1024, 768);
         ASSERT_NE(owner_, (HWND)NULL);
     }
 
@@ -288,7 +272,7 @@ TEST_F(DirectoryDialogTest, SitsInTheMiddleOfItsOwnerOrOfTheScreen)
     EXPECT_EQ(seen_.rect.top, (768 - height) / 2);
 
     Renew();
-    HWND small = MakeWindow(WS_POPUP, 100, 50, 400, 300);
+    HWND small = MakeTestWindow(WS_POPUP, 100, 50, 400, 300);
     Run([](HWND dialog) { sim::PressButton(dialog, IDC_DIRECTORY_CANCEL); }, small);
     EXPECT_EQ(seen_.rect.left, 100 + (400 - width) / 2);
     EXPECT_EQ(seen_.rect.top, 50 + (300 - height) / 2);
@@ -319,9 +303,9 @@ TEST_F(CenterWindowTest, CentresThenKeepsTheRightAndBottomEdgesOnTheScreen)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        HWND reference = MakeWindow(WS_POPUP, row.reference.left, row.reference.top, row.reference.right - row.reference.left,
+        HWND reference = MakeTestWindow(WS_POPUP, row.reference.left, row.reference.top, row.reference.right - row.reference.left,
                                     row.reference.bottom - row.reference.top);
-        HWND window = MakeWindow(WS_POPUP, 5, 7, row.width, row.height);
+        HWND window = MakeTestWindow(WS_POPUP, 5, 7, row.width, row.height);
         CenterWindow(reference, window);
         RECT moved = sim::WindowRect(window);
         EXPECT_EQ(moved.left, row.x);
@@ -336,8 +320,8 @@ TEST_F(CenterWindowTest, CentresThenKeepsTheRightAndBottomEdgesOnTheScreen)
 TEST_F(CenterWindowTest, UsesTheScreenSize)
 {
     sim::SetScreenSize(800, 600);
-    HWND reference = MakeWindow(WS_POPUP, 0, 0, 1024, 768);
-    HWND window = MakeWindow(WS_POPUP, 0, 0, 600, 500);
+    HWND reference = MakeTestWindow(WS_POPUP, 0, 0, 1024, 768);
+    HWND window = MakeTestWindow(WS_POPUP, 0, 0, 600, 500);
     CenterWindow(reference, window);
     // Centred over the reference at (212, 134), then pulled back onto the smaller screen.
     EXPECT_EQ(sim::WindowRect(window).left, 200);

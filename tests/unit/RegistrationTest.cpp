@@ -22,18 +22,6 @@ const char PRINT[] = "txtfile\\shell\\print\\command";
 const char ICON[] = "txtfile\\DefaultIcon";
 const std::string EDITOR = "D:\\Program Files\\Quillet\\Quillet.exe";
 
-std::string Resource(UINT id)
-{
-    char text[512];
-    LoadStringA(sim::Instance(), id, text, sizeof text);
-    return text;
-}
-
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 // The text of a value the step wrote, which must be REG_SZ. The step's byte count leaves out the
 // terminator; the stand-in, like Wine, then stores the NUL that follows the text all the same, so
 // one NUL at the end is taken off and none may remain.
@@ -65,13 +53,7 @@ protected:
         CopyString(State.TargetDirectory, VALUE_CAPACITY, "D:\\Program Files\\Quillet");
         sim::SetWindowsDirectory("D:\\WINDOWS");
 
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = State.Instance;
-        windowClass.lpszClassName = "RegistrationTest";
-        RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, "RegistrationTest", "", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, NULL, NULL,
-                                 State.Instance, NULL);
+        window = MakeTestWindow();
         ASSERT_NE(window, nullptr);
         State.MainWindow = window;
 
@@ -148,7 +130,7 @@ TEST_F(RegistrationTest, NoStillWritesTheApplicationPathAndUninstallEntry)
 
     ASSERT_EQ(sim::MessageBoxes().size(), 2u);
     const sim::MessageBoxRecord &question = sim::MessageBoxes()[0];
-    EXPECT_EQ(question.text, Resource(IDS_REGISTER_QUESTION));
+    EXPECT_EQ(question.text, ResourceText(IDS_REGISTER_QUESTION));
     EXPECT_EQ(question.caption, "Quillet setup");
     EXPECT_EQ(question.owner, window);
     EXPECT_EQ(question.type, (UINT)(MB_YESNO | MB_ICONQUESTION));

@@ -31,18 +31,6 @@ const char EXAMPLE_GROUP[] =
     "\r\n"
     "[Registration]\r\nSuffixes=txt log ini\r\n";
 
-std::string Resource(UINT id)
-{
-    char text[512];
-    LoadStringA(sim::Instance(), id, text, sizeof text);
-    return text;
-}
-
-LRESULT CALLBACK TestWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(window, message, wParam, lParam);
-}
-
 class ShortcutsTest : public SimTest {
 protected:
     void SetUp() override
@@ -58,13 +46,7 @@ protected:
         CopyString(State.CaptionText, VALUE_CAPACITY, "Quillet installation");
         CopyString(State.TargetDirectory, VALUE_CAPACITY, TARGET);
 
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = TestWindowProc;
-        windowClass.hInstance = State.Instance;
-        windowClass.lpszClassName = "ShortcutsTest";
-        RegisterClassA(&windowClass);
-        window = CreateWindowExA(0, "ShortcutsTest", "", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, NULL, NULL,
-                                 State.Instance, NULL);
+        window = MakeTestWindow();
         ASSERT_NE(window, nullptr);
         State.MainWindow = window;
 
@@ -305,7 +287,7 @@ TEST_F(ShortcutsTest, WithoutTheProgramsFolderTheRegistrationRunsAtOnce)
 
         // Within this same call: the question, then the final report.
         ASSERT_EQ(boxes.size(), 2u);
-        EXPECT_EQ(boxes[0], Resource(IDS_REGISTER_QUESTION));
+        EXPECT_EQ(boxes[0], ResourceText(IDS_REGISTER_QUESTION));
         EXPECT_TRUE(sim::RegGet(HKEY_LOCAL_MACHINE,
                                 "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quillet.exe", "")
                         .has_value());
