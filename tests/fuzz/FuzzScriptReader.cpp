@@ -1,11 +1,10 @@
-// Any file as the install script, walked the way the installer walks it: [Install] into its
-// fields, [Files] split into label, destination and source, [Group] into its four fields, and
-// [Registration] into its suffixes. Every field is a buffer of the product's own capacity, so a
-// bounded helper that writes or reads one byte too far is caught; every line the reader reports
-// must lie inside the text.
+// Any file as the install script, read by the script reader alone: loaded, every section looked
+// up, every section's lines split and matched against every key name. Every line, key and value the
+// reader reports must lie inside the text; each key and value is copied into a buffer of the
+// product's own capacity, so a bounded helper that reaches one byte too far is caught. The product's
+// own walks over the sections run whole in FuzzInstallation.
 #include <windows.h>
 
-#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,16 +14,12 @@
 #include <string>
 
 #include "SimControl.h"
-#include "core/CopyEngine.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
 
 namespace {
-
-const char PROGRAMS_FOLDER[] = "C:\\Users\\me\\Start Menu\\Programs";
-const char PATH_SEPARATOR[] = "\\";
 
 bool prepared;
 std::string sandbox;
@@ -39,14 +34,6 @@ void Require(bool condition, const char *what)
         abort();
     }
 }
-
-// The [Install] values, as start-up keeps them.
-struct InstallValues {
-    char BitmapName[VALUE_CAPACITY];
-    char ApplicationName[VALUE_CAPACITY];
-    char CaptionText[VALUE_CAPACITY];
-    char TargetDirectory[VALUE_CAPACITY];
-};
 
 // Parses the line at `cursor` and checks that what it reports lies within the line.
 int ParseChecked(int cursor, ScriptLine *line)
@@ -77,157 +64,23 @@ bool FindChecked(const char *name, int *cursor)
     return found == 0;
 }
 
-// [Install]: every line against every key by its first bytes; the last one wins.
-void ReadInstall(InstallValues *values)
+// Every line of the section at `cursor`, its key and value copied out and matched against every
+// key name, as the installer's walks use them.
+void WalkSection(int cursor)
 {
-    memset(values, 0, sizeof *values);
-    int cursor;
-    if (!FindChecked(State.InstallSection, &cursor))
-        return;
-    const struct {
-        const char *Key;
-        char *Field;
-    } keys[] = {
-        { State.BitmapKey, values->BitmapName },
-        { State.ApplicationKey, values->ApplicationName },
-        { State.CaptionKey, values->CaptionText },
-        { State.DirectoryKey, values->TargetDirectory },
-    };
+    const char *keys[] = { State.BitmapKey, State.ApplicationKey, State.CaptionKey, State.DirectoryKey, State.SuffixesKey };
     ScriptLine line;
     for (;;) {
         int length = ParseChecked(cursor, &line);
         if (length == 0)
             break;
-        for (const auto &key : keys) {
-            if (KeyMatches(text + cursor, key.Key, (int)strlen(key.Key)) == 0)
-                CopyChars(key.Field, VALUE_CAPACITY, line.ValueStart, line.ValueLength);
-        }
+        char key[VALUE_CAPACITY];
+        char value[VALUE_CAPACITY];
+        CopyChars(key, VALUE_CAPACITY, text + cursor, line.KeyLength);
+        CopyChars(value, VALUE_CAPACITY, line.ValueStart, line.ValueLength);
+        for (const char *name : keys)
+            KeyMatches(text + cursor, name, (int)strlen(name));
         cursor += length;
-    }
-}
-
-// [Files]: label, an optional '%', destination and source split at the last ';', and the paths
-// the copy engine forms from them.
-void WalkFiles(const InstallValues &values)
-{
-    int cursor;
-    if (!FindChecked(State.FilesSection, &cursor))
-        return;
-    ScriptLine line;
-    for (;;) {
-        int length = ParseChecked(cursor, &line);
-        if (length == 0)
-            break;
-        if (line.KeyLength != 0 || line.ValueLength != 0) {
-            const char *value = line.ValueStart;
-            int count = line.ValueLength;
-            if (count > 0 && value[0] == '%') {
-                value++;
-                count--;
-            }
-            char entryKey[VALUE_CAPACITY];
-            char entryValue[VALUE_CAPACITY];
-            CopyChars(entryKey, VALUE_CAPACITY, text + cursor, line.KeyLength);
-            CopyChars(entryValue, VALUE_CAPACITY, value, count);
-            const char *source = SplitEntryValue(entryValue);
-            Require(source >= entryValue && source < entryValue + VALUE_CAPACITY, "a source outside the entry");
-            FormSourcePath(source);
-            char destination[PATH_CAPACITY];
-            int at = CopyString(destination, PATH_CAPACITY, values.TargetDirectory);
-            at = AppendString(destination, PATH_CAPACITY, at, PATH_SEPARATOR);
-            AppendString(destination, PATH_CAPACITY, at, entryValue);
-        }
-        cursor += length;
-    }
-}
-
-// The shortcuts' icon index: white space, an optional sign, digits; stops at the ends of an int.
-int ParseIconIndex(const char *field)
-{
-    while (*field == ' ' || *field == '\t' || *field == '\r' || *field == '\v' || *field == '\f')
-        field++;
-    int negative = 0;
-    if (*field == '+' || *field == '-')
-        negative = *field++ == '-';
-    int value = 0;
-    for (; *field >= '0' && *field <= '9'; field++) {
-        int digit = *field - '0';
-        value = value < (INT_MIN + digit) / 10 ? INT_MIN : value * 10 - digit;
-    }
-    return negative ? value : value == INT_MIN ? INT_MAX : -value;
-}
-
-// [Group]: name=target,description,icon file,icon index, up to the first empty entry.
-void WalkGroup(const InstallValues &values)
-{
-    int cursor;
-    if (!FindChecked(State.GroupSection, &cursor))
-        return;
-    char groupFolder[VALUE_CAPACITY];
-    int at = CopyString(groupFolder, VALUE_CAPACITY, PROGRAMS_FOLDER);
-    at = AppendString(groupFolder, VALUE_CAPACITY, at, PATH_SEPARATOR);
-    AppendString(groupFolder, VALUE_CAPACITY, at, values.ApplicationName);
-    ScriptLine line;
-    for (;;) {
-        int length = ParseChecked(cursor, &line);
-        if (length == 0 || (line.KeyLength == 0 && line.ValueLength == 0))
-            break;
-        char entryKey[VALUE_CAPACITY];
-        char entryValue[VALUE_CAPACITY];
-        CopyChars(entryKey, VALUE_CAPACITY, text + cursor, line.KeyLength);
-        CopyChars(entryValue, VALUE_CAPACITY, line.ValueStart, line.ValueLength);
-        const char *field = entryValue;
-
-        char target[PATH_CAPACITY], linkFile[PATH_CAPACITY], description[PATH_CAPACITY], iconFile[PATH_CAPACITY];
-        int targetAt = CopyString(target, PATH_CAPACITY, values.TargetDirectory);
-        targetAt = AppendString(target, PATH_CAPACITY, targetAt, PATH_SEPARATOR);
-        NextField(&field, target + targetAt, PATH_CAPACITY - targetAt, ',');
-        int link = CopyString(linkFile, PATH_CAPACITY, groupFolder);
-        link = AppendString(linkFile, PATH_CAPACITY, link, PATH_SEPARATOR);
-        AppendString(linkFile, PATH_CAPACITY, link, entryKey);
-        NextField(&field, description, PATH_CAPACITY, ',');
-        int icon = 0;
-        if (*field == '%') {
-            icon = CopyString(iconFile, PATH_CAPACITY, values.TargetDirectory);
-            icon = AppendString(iconFile, PATH_CAPACITY, icon, PATH_SEPARATOR);
-            field++;
-        }
-        NextField(&field, iconFile + icon, PATH_CAPACITY - icon, ',');
-        Require(field >= entryValue && field <= entryValue + strlen(entryValue), "a field cursor outside the entry");
-        ParseIconIndex(field);
-        cursor += length;
-    }
-}
-
-// [Registration]: the last Suffixes line, split at blanks and tabs.
-void ReadSuffixes()
-{
-    int cursor;
-    if (!FindChecked(State.RegistrationSection, &cursor))
-        return;
-    char suffixList[VALUE_CAPACITY] = "";
-    int keyLength = (int)strlen(State.SuffixesKey);
-    ScriptLine line;
-    for (;;) {
-        int length = ParseChecked(cursor, &line);
-        if (length == 0)
-            break;
-        if (KeyMatches(text + cursor, State.SuffixesKey, keyLength) == 0)
-            CopyChars(suffixList, VALUE_CAPACITY, line.ValueStart, line.ValueLength);
-        cursor += length;
-    }
-    char suffixKey[VALUE_CAPACITY + 1];
-    for (const char *at = suffixList;;) {
-        while (*at == ' ' || *at == '\t')
-            at++;
-        if (*at == '\0')
-            break;
-        int suffixLength = 0;
-        while (at[suffixLength] != '\0' && at[suffixLength] != ' ' && at[suffixLength] != '\t')
-            suffixLength++;
-        int length = CopyString(suffixKey, sizeof suffixKey, ".");
-        AppendChars(suffixKey, sizeof suffixKey, length, at, suffixLength);
-        at += suffixLength;
     }
 }
 
@@ -286,13 +139,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     int cursor;
     const char *names[] = { State.InstallSection, State.FilesSection, State.GroupSection, State.RegistrationSection, "" };
-    for (const char *name : names)
-        FindChecked(name, &cursor);
-    InstallValues values;
-    ReadInstall(&values);
-    WalkFiles(values);
-    WalkGroup(values);
-    ReadSuffixes();
+    for (const char *name : names) {
+        if (FindChecked(name, &cursor))
+            WalkSection(cursor);
+    }
 
     GlobalUnlock(handle);
     GlobalFree(handle);
