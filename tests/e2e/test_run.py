@@ -239,6 +239,14 @@ class ScenarioFileTest(unittest.TestCase):
         self.assertEqual(scenario.files[2][2], b"x")
         self.assertEqual(scenario.installer_path, "C:\\Some dir\\setup.exe")
 
+    def test_registry_lines_keep_their_default_values(self):
+        scenario = scenario_from('@registry\n[HKEY_CLASSES_ROOT\\.txt]\n@="oldtextfile"\n"Programs"=-\n'
+                                 "@bitmap tile.bmp 4 3\n@robot\non box : press OK\n")
+        self.assertEqual(scenario.registry, ['[HKEY_CLASSES_ROOT\\.txt]', '@="oldtextfile"', '"Programs"=-'])
+        self.assertEqual(scenario.files, [("C:\\dist\\tile.bmp", "bitmap", (4, 3))])
+        with self.assertRaises(run.ScenarioError):
+            scenario_from("@registery\n@robot\non box : press OK\n")
+
     def test_a_scenario_needs_robot_rules(self):
         with self.assertRaises(run.ScenarioError):
             scenario_from("@setup\nlanguage en\n")
