@@ -7,9 +7,13 @@
 // moment the pixel (X, Y) of a visible window's client area first shows that colour on the screen; the
 // end record carries it as "first_paint_ms" (null when it never showed).
 // RULES is a text file of rules, one a line (or a whole scenario file: then only the lines of its
-// "@robot" block count). Screenshots go to the transcript's folder. The exit code is 0 when the
+// "@robot" block count). Screenshots go to the transcript's folder. Every window record also carries,
+// for benchmarks, "seen_ms" (performance counter, milliseconds since the installer was started, taken
+// by the sweep that found the window), "action_ms" (the same clock after each action) and
+// "peak_working_set" (the installer's peak working set in bytes at that moment, or null). The exit code is 0 when the
 // installer ended by itself and every dialog and message box met a rule, 1 otherwise, 2 on bad use.
 #include <windows.h>
+#include <psapi.h>
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -676,7 +680,11 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
                 *error = "wait needs at least one condition";
                 return false;
             }
-        } else if (action.Verb != "close" && action.Verb != "leave") {
+        } else if (action.Verb == "close") {
+            // close, or close owner: the title bar's close box of the window or of its owner.
+            if (i + 1 < words.size() && words[i + 1] == "owner")
+                action.Target = words[++i];
+        } else if (action.Verb != "leave") {
             *error = "unknown action: " + action.Verb;
             return false;
         }
@@ -811,7 +819,25 @@ struct Robot {
     FILE *Transcript = NULL;
     int Sequence = 0;
     int Failures = 0;
+    // For the timings and the memory figure of the window records.
+    HANDLE Process = NULL;
+    LARGE_INTEGER Launched = {}, Frequency = {};
 };
+
+// Milliseconds since the installer was started, by the performance counter.
+static double ElapsedMs(const Robot &robot)
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return (double)(now.QuadPart - robot.Launched.QuadPart) * 1000.0 / (double)robot.Frequency.QuadPart;
+}
+
+static std::string MsText(double ms)
+{
+    char text[32];
+    snprintf(text, sizeof text, "%.3f", ms);
+    return text;
+}
 
 // What the fields that `conditions` name held in `sight`, for a report: caption="...", control.256="...".
 static std::string Describe(const std::vector<Condition> &conditions, const Sight &sight)
@@ -883,7 +909,10 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
         return "";
     if (action.Verb == "close") {
         // What the close box of the title bar sends.
-        PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        HWND target = action.Target == "owner" ? GetWindow(window, GW_OWNER) : window;
+        if (target == NULL)
+            return "no owner to close";
+        PostMessageW(target, WM_SYSCOMMAND, SC_CLOSE, 0);
         return "";
     }
     if (action.Verb == "press" || action.Verb == "click") {
@@ -1008,7 +1037,7 @@ static void Write(Robot &robot, const std::string &line)
     fflush(robot.Transcript);
 }
 
-static void Answer(Robot &robot, HWND window)
+static void Answer(Robot &robot, HWND window, double seenMs)
 {
     Sight sight;
     Observe(window, &sight);
@@ -1029,9 +1058,16 @@ static void Answer(Robot &robot, HWND window)
         actions.push_back(FallbackAnswer(sight));
     bool unmatched = rule == NULL && sight.Kind != KIND_WINDOW;
 
+    PROCESS_MEMORY_COUNTERS memory;
+    memset(&memory, 0, sizeof memory);
+    memory.cb = sizeof memory;
+    bool measured = robot.Process != NULL && GetProcessMemoryInfo(robot.Process, &memory, sizeof memory);
+
     std::vector<std::string> done, errors, files, notes;
+    std::vector<double> doneMs;
     for (const Action &action : actions) {
         std::string error = Perform(robot, sight, action, &files, &notes);
+        doneMs.push_back(ElapsedMs(robot));
         done.push_back(ActionText(action, sight.Sequence));
         if (!error.empty())
             errors.push_back(done.back() + ": " + error);
@@ -1087,7 +1123,11 @@ static void Answer(Robot &robot, HWND window)
     line += "],\"screenshots\":[";
     for (size_t i = 0; i < files.size(); i++)
         line += (i ? "," : "") + JsonString(files[i]);
-    line += "]}";
+    line += "],\"seen_ms\":" + MsText(seenMs) + ",\"action_ms\":[";
+    for (size_t i = 0; i < doneMs.size(); i++)
+        line += (i ? "," : "") + MsText(doneMs[i]);
+    line += "],\"peak_working_set\":" + (measured ? std::to_string(memory.PeakWorkingSetSize) : std::string("null"));
+    line += "}";
     Write(robot, line);
 
     printf("robot: #%d %s \"%s\"", sight.Sequence, KIND_NAMES[sight.Kind], sight.Caption.c_str());
@@ -1247,6 +1287,8 @@ int main(int argc, char **argv)
     LARGE_INTEGER frequency, launched;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&launched);
+    robot.Frequency = frequency;
+    robot.Launched = launched;
     if (!CreateProcessA(installer, &commandLine[0], NULL, NULL, FALSE, 0, NULL,
                         folder.empty() ? NULL : folder.c_str(), &startup, &process)) {
         DWORD error = GetLastError();
@@ -1260,6 +1302,7 @@ int main(int argc, char **argv)
     DWORD imageLength = MAX_PATH;
     if (!QueryFullProcessImageNameA(process.hProcess, 0, image, &imageLength))
         image[0] = '\0';
+    robot.Process = process.hProcess;
     Write(robot, start + ",\"image\":" + JsonString(FromAnsi(image)) + ",\"pid\":" +
                      std::to_string(process.dwProcessId) + "}");
 
@@ -1280,6 +1323,7 @@ int main(int argc, char **argv)
         Sweep sweep;
         sweep.ProcessId = process.dwProcessId;
         EnumWindows(CollectWindow, (LPARAM)&sweep);
+        double sweptMs = ElapsedMs(robot);
         for (Known &entry : known)
             entry.Seen = false;
         // EnumWindows goes from the top of the z-order down, and an owned window always lies above its
@@ -1294,7 +1338,7 @@ int main(int argc, char **argv)
             if (isKnown)
                 continue;
             known.push_back(Known{ window, true });
-            Answer(robot, window);
+            Answer(robot, window, sweptMs);
         }
         // A window that was hidden or destroyed counts as a new appearance when it shows again.
         for (size_t i = known.size(); i-- > 0;)
@@ -1310,6 +1354,7 @@ int main(int argc, char **argv)
             break;
         }
     }
+    robot.Process = NULL;
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
