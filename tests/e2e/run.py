@@ -69,6 +69,7 @@ class Scenario:
         self.files = []  # (windows path, kind, data): kind is text, bytes, bitmap or copy
         self.registry = []  # lines of a .reg file imported into the prefix before the run
         self.immutable = []  # C: paths made immutable (chattr +i) for the run
+        self.small_disks = []  # (C: path, size): a tmpfs of that size mounted there for the run
         self.expect = []  # (line number, words)
         self.has_robot = False
         self.rules = {}  # line number: text of each robot rule
@@ -118,6 +119,12 @@ class Scenario:
                 elif key == "immutable":
                     # A folder ({programs} and the like allowed) that nothing may change during the run.
                     self.immutable.append(value if value.startswith("{") else self._place(value))
+                elif key == "tmpfs":
+                    # tmpfs PATH SIZE: a disk that fills up after SIZE bytes (k and m allowed).
+                    path, _, size = value.rpartition(" ")
+                    if not path or not re.fullmatch(r"\d+[km]?", size):
+                        self._fail(n, "tmpfs needs a folder and a size")
+                    self.small_disks.append((self._place(path.strip()), size))
                 elif key == "mtime":
                     moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
                     self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
@@ -1094,6 +1101,11 @@ def run_scenario(scenario, wine, template, build, keep):
         for path in immutable:
             os.makedirs(path, exist_ok=True)
             subprocess.run(["chattr", "+i", path], check=True)
+        # Left mounted for the checks; remove_tree unmounts it with the run folder.
+        for path, size in scenario.small_disks:
+            mount = host_path(prefix, path)
+            os.makedirs(mount, exist_ok=True)
+            subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size}", "tmpfs", mount], check=True)
     except (ScenarioError, subprocess.SubprocessError, OSError) as error:
         wine.stop_server(env)
         for path in immutable:
