@@ -1,0 +1,358 @@
+#!/usr/bin/python3
+"""The benchmarks of scripts/bench.sh: setup.exe under Wine against CopyFileA and the bare chain of
+posted 8192-byte steps, the copy dialog's responsiveness, the installer's peak memory, start-up to the
+first paint and the script reader on the host. Prints a Markdown table (and keeps it, with every raw
+number, in build/bench-results/).
+
+    tests/perf/bench.py [--runs N] [--only copy,probe,memory,startup,reader] [--quick]
+
+Each Wine figure comes from one prefix of our own (build/bench-wine) with its wineserver kept running,
+on a virtual display of our own; runs of the three copiers alternate and the median is reported.
+A measurement, not a test: nothing here fails on a number, only on a wrong copy.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import threading
+import time
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wineperf  # noqa: E402
+from wineperf import DIST, TARGET, run  # noqa: E402
+
+ROOT = wineperf.ROOT
+MB = 1 << 20
+KB = 1 << 10
+# The two copy cases: one large file, many small ones.
+LARGE_SIZE = 256 * MB
+SMALL_COUNT, SMALL_SIZE = 2000, 64 * KB
+MEMORY_SIZES = (10 * MB, 1024 * MB)
+# The goal for the installer's copy time, as a multiple of the bare chain's.
+GOAL_RATIO = 1.3
+# Seconds the robot allows one installation; far beyond what any of them takes.
+INSTALL_TIMEOUT = 1800
+PROGRAM_TIMEOUT = 1800
+SECTIONS = ("copy", "probe", "memory", "startup", "reader")
+
+
+def machine():
+    """Where and when the numbers were measured."""
+    with open("/proc/cpuinfo") as f:
+        model = next((line.split(":", 1)[1].strip() for line in f if line.startswith("model name")), "unknown")
+    with open("/proc/meminfo") as f:
+        total_kb = int(re.search(r"MemTotal:\s+(\d+)", f.read()).group(1))
+    return {
+        "date": datetime.datetime.now().strftime("%Y-%m-%d %H:%M"),
+        "nproc": os.cpu_count(),
+        "cpu": model,
+        "ram_gb": round(total_kb / (1 << 20), 1),
+        "wine": run.wine_version(),
+        "kernel": platform.release(),
+    }
+
+
+def size_text(size):
+    return f"{size / MB:g} MB" if size >= MB else f"{size / KB:g} KB"
+
+
+def load():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
+def say(text):
+    print(f"bench: {text}", flush=True)
+
+
+# ---- (a) copy time: the installer, CopyFileA and the bare chain ------------------------------------
+
+def verify(session, sums, deep):
+    problems = wineperf.check_installed(session, sums, deep)
+    if problems:
+        raise RuntimeError("wrong copy: " + "; ".join(problems[:5]))
+
+
+def run_installer_timed(session):
+    records, _ = session.run_installer(INSTALL_TIMEOUT)
+    timing = wineperf.installer_timing(records)
+    if not wineperf.installed_cleanly(records) or timing is None:
+        raise RuntimeError("the installation did not go through; see build/bench-wine/runs")
+    if not timing["report"]["text"].startswith(wineperf.report_done_text()):
+        raise RuntimeError(f"the report is not message 5: {timing['report']['text']!r}")
+    return timing["ms"]
+
+
+def copy_case(session, name, files, runs):
+    """One copy case: the three copiers alternately, `runs` times each. Returns the medians and raws."""
+    say(f"copy {name}: laying out the distribution")
+    sums = session.lay_out(files, [(f"F{i}", n) for i, n in enumerate(files)])
+    pairs = [(DIST + "\\" + n, TARGET + "\\" + n) for n in files]
+    listing = session.write_list("list.txt", pairs)
+    copiers = {
+        "installer": lambda: run_installer_timed(session),
+        "copyfile": lambda: session.run_program("copyfile.exe", [listing], PROGRAM_TIMEOUT)["ms"],
+        "chain": lambda: session.run_program("chain.exe", [listing], PROGRAM_TIMEOUT)["ms"],
+    }
+    order = list(copiers)
+    times = {c: [] for c in order}
+    for round_number in range(runs):
+        # A different copier goes first in each round, so that none always follows the same one.
+        shift = round_number % len(order)
+        for copier in order[shift:] + order[:shift]:
+            session.clear_target()
+            if copier != "installer":
+                os.makedirs(session.host(TARGET))
+            times[copier].append(copiers[copier]())
+            verify(session, sums, deep=round_number == 0)
+        say(f"copy {name}: round {round_number + 1}/{runs}: " +
+            ", ".join(f"{c} {times[c][-1]:.0f} ms" for c in order) + f" (load {load()})")
+    session.clear_target()
+    session.remove_dist()
+    medians = {c: statistics.median(t) for c, t in times.items()}
+    return {"median_ms": medians, "runs_ms": times, "ratio": medians["installer"] / medians["chain"]}
+
+
+def bench_copy(session, runs, scale):
+    large_size = int(LARGE_SIZE * scale)
+    large = {"large.bin": (large_size, b"large")}
+    # The quick run keeps the small files' size and takes fewer of them.
+    small = {f"f{i:04d}.bin": (SMALL_SIZE, b"small %d" % i) for i in range(int(SMALL_COUNT * scale))}
+    return {
+        "large": dict(copy_case(session, f"one {size_text(large_size)} file", large, runs), files=1, bytes=large_size),
+        "small": dict(copy_case(session, f"{len(small)} files of {size_text(SMALL_SIZE)}", small, runs),
+                      files=len(small), bytes=len(small) * SMALL_SIZE),
+    }
+
+
+# ---- (c) the copy dialog's responsiveness ------------------------------------------------------------
+
+def bench_probe(session, runs, scale):
+    size = int(LARGE_SIZE * scale)
+    say(f"probe: the copy dialog's round trips while a file of {size_text(size)} is copied")
+    files = {"large.bin": (size, b"large")}
+    session.lay_out(files, [("Large", "large.bin")])
+    results = []
+    for number in range(runs):
+        session.clear_target()
+        records, probed = session.run_installer(INSTALL_TIMEOUT, probe=["--limit", str(INSTALL_TIMEOUT)])
+        if not wineperf.installed_cleanly(records) or not probed or "max_ms" not in probed:
+            raise RuntimeError(f"the probed installation did not go through: {probed}")
+        results.append(probed)
+        say(f"probe: run {number + 1}/{runs}: {probed['round_trips']} round trips, median {probed['median_ms']:.2f} ms, "
+            f"99th percentile {probed['p99_ms']:.2f} ms, maximum {probed['max_ms']:.1f} ms (load {load()})")
+    session.clear_target()
+    session.remove_dist()
+    return {
+        "bytes": size,
+        "runs": results,
+        "p99_ms": statistics.median(r["p99_ms"] for r in results),
+        "median_ms": statistics.median(r["median_ms"] for r in results),
+        "max_ms": max(r["max_ms"] for r in results),
+    }
+
+
+# ---- (e) peak memory ---------------------------------------------------------------------------------
+
+class HighWaterWatch:
+    """Reads VmHWM of the prefix's setup.exe processes from /proc every few milliseconds, as a check
+    on the robot's figure (Wine's GetProcessMemoryInfo)."""
+
+    PERIOD = 0.02
+
+    def __init__(self, prefix):
+        self.prefix = prefix.encode()
+        self.peak_kb = {}
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._watch, daemon=True)
+        self.thread.start()
+
+    def _ours(self, pid):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0]
+            if not first.lower().endswith(b"\\setup.exe"):
+                return False
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                return b"WINEPREFIX=" + self.prefix in f.read().split(b"\0")
+        except OSError:
+            return False
+
+    def _watch(self):
+        known = set()
+        while not self.done.is_set():
+            for pid in os.listdir("/proc"):
+                if pid.isdigit() and (pid in known or self._ours(pid)):
+                    known.add(pid)
+                    try:
+                        with open(f"/proc/{pid}/status") as f:
+                            value = int(re.search(r"VmHWM:\s+(\d+)", f.read()).group(1))
+                        self.peak_kb[pid] = max(value, self.peak_kb.get(pid, 0))
+                    except (OSError, AttributeError):
+                        pass
+            time.sleep(self.PERIOD)
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
+        return max(self.peak_kb.values(), default=None)
+
+
+def bench_memory(session, scale):
+    results = {}
+    for size in MEMORY_SIZES:
+        size = int(size * scale)
+        label = size_text(size)
+        say(f"memory: installing one file of {label}")
+        session.lay_out({"data.bin": (size, b"memory")}, [("Data", "data.bin")])
+        session.clear_target()
+        watch = HighWaterWatch(session.prefix)
+        records, _ = session.run_installer(INSTALL_TIMEOUT)
+        vmhwm_kb = watch.stop()
+        timing = wineperf.installer_timing(records)
+        if not wineperf.installed_cleanly(records) or timing is None:
+            raise RuntimeError(f"the {label} installation did not go through")
+        verify(session, {"data.bin": None}, deep=False)
+        # The robot's figure is taken when the report appears: the copy is behind it.
+        peak = timing["report"]["peak_working_set"]
+        results[label] = {"peak_working_set": peak, "vmhwm_kb": vmhwm_kb, "bytes": size}
+        say(f"memory: {label}: peak working set {peak / MB:.2f} MB (VmHWM seen in /proc: "
+            f"{'-' if vmhwm_kb is None else f'{vmhwm_kb / 1024:.2f} MB'})")
+        session.clear_target()
+        session.remove_dist()
+    return results
+
+
+# ---- (b) start-up, (d) the reader ---------------------------------------------------------------------
+
+def bench_startup(build, runs):
+    say(f"start-up: tests/e2e/measure_startup.py --runs {runs}")
+    result = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "e2e", "measure_startup.py"), "--runs",
+                             str(runs), "--build", build], capture_output=True, text=True)
+    print(result.stdout, end="", flush=True)
+    match = re.search(r"median (\d+) ms, maximum (\d+) ms", result.stdout)
+    if result.returncode != 0 or not match:
+        raise RuntimeError(f"measure_startup.py failed: {result.stdout}{result.stderr}")
+    times = re.search(r"measure: ([\d -]+) ms\n", result.stdout)
+    return {"median_ms": int(match.group(1)), "max_ms": int(match.group(2)),
+            "runs_ms": times.group(1).split() if times else []}
+
+
+def bench_reader(bench_build):
+    say("reader: build/bench/benchmarks on a 50 MB script")
+    result = subprocess.run([os.path.join(bench_build, "benchmarks"), "--benchmark_format=json",
+                             "--benchmark_repetitions=3", "--benchmark_report_aggregates_only=true"],
+                            capture_output=True, text=True, check=True)
+    data = json.loads(result.stdout)
+    speeds = {}
+    for entry in data["benchmarks"]:
+        if entry.get("aggregate_name") == "median":
+            speeds[entry["run_name"]] = {"mb_per_s": entry["bytes_per_second"] / MB,
+                                         "ms": entry["real_time"]}
+    return speeds
+
+
+# ---- The table -----------------------------------------------------------------------------------------
+
+def table(results):
+    m = results["machine"]
+    lines = [f"Measured {m['date']} on {m['nproc']} × {m['cpu']}, {m['ram_gb']} GB RAM, {m['wine']} "
+             f"(Linux {m['kernel']}), load average {results['load_before']} before and "
+             f"{results['load_after']} after; `bash scripts/bench.sh`.", "",
+             "| measure | result |", "|---|---|"]
+    copy = results.get("copy")
+    if copy:
+        for key in ("large", "small"):
+            case = copy[key]
+            each = case["bytes"] // case["files"]
+            title = (f"one {size_text(each)} file" if case["files"] == 1
+                     else f"{case['files']} files of {size_text(each)}")
+            med = case["median_ms"]
+            runs = len(case["runs_ms"]["installer"])
+            lines.append(f"| copy, {title}: installer / CopyFileA / bare chain (median of {runs}) | "
+                         f"{med['installer']:.0f} / {med['copyfile']:.0f} / {med['chain']:.0f} ms; installer = "
+                         f"{case['ratio']:.2f} × bare chain (goal ≤ {GOAL_RATIO}) |")
+    probe = results.get("probe")
+    if probe:
+        lines.append(f"| copy dialog's round trip (WM_NULL) while a {size_text(probe['bytes'])} file is copied "
+                     f"({len(probe['runs'])} runs) | "
+                     f"median {probe['median_ms']:.2f} ms, 99th percentile {probe['p99_ms']:.2f} ms, "
+                     f"maximum {probe['max_ms']:.1f} ms |")
+    startup = results.get("startup")
+    if startup:
+        lines.append(f"| start-up to the first paint ({len(startup['runs_ms'])} runs) | "
+                     f"median {startup['median_ms']} ms, maximum {startup['max_ms']} ms |")
+    reader = results.get("reader")
+    if reader:
+        parts = [f"{name} {value['mb_per_s']:.0f} MB/s" for name, value in sorted(reader.items())]
+        lines.append(f"| script reader, 50 MB script (host build) | {', '.join(parts)} |")
+    memory = results.get("memory")
+    if memory:
+        parts = [f"{label}: {value['peak_working_set'] / MB:.1f} MB (VmHWM {value['vmhwm_kb'] / 1024:.1f} MB)"
+                 for label, value in memory.items()]
+        lines.append(f"| installer's peak working set, one-file installation | {', '.join(parts)} |")
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--runs", type=int, default=5, help="runs of each copier per case (default 5)")
+    parser.add_argument("--probe-runs", type=int, default=3)
+    parser.add_argument("--startup-runs", type=int, default=10)
+    parser.add_argument("--only", default=",".join(SECTIONS), help="comma-separated: " + ",".join(SECTIONS))
+    parser.add_argument("--quick", action="store_true", help="sizes and file counts divided by 16 (a smoke run)")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32-bench"))
+    parser.add_argument("--perf-build", default=os.path.join(ROOT, "build", "perf"))
+    parser.add_argument("--bench-build", default=os.path.join(ROOT, "build", "bench"))
+    parser.add_argument("--work", default=os.path.join(ROOT, "build", "bench-wine"))
+    parser.add_argument("--out", default=os.path.join(ROOT, "build", "bench-results"))
+    args = parser.parse_args()
+    sections = [s for s in args.only.split(",") if s]
+    unknown = [s for s in sections if s not in SECTIONS]
+    if unknown:
+        parser.error(f"unknown section(s): {', '.join(unknown)}")
+    scale = 1 / 16 if args.quick else 1
+
+    started = time.monotonic()
+    results = {"machine": machine(), "load_before": load(), "quick": args.quick}
+    say(f"{results['machine']}, load {results['load_before']}")
+    if any(s in sections for s in ("copy", "probe", "memory")):
+        session = wineperf.Session(args.work, args.build, args.perf_build)
+        try:
+            if "copy" in sections:
+                results["copy"] = bench_copy(session, args.runs, scale)
+            if "probe" in sections:
+                results["probe"] = bench_probe(session, args.probe_runs, scale)
+            if "memory" in sections:
+                results["memory"] = bench_memory(session, scale)
+        finally:
+            session.close()
+            run.remove_tree(session.prefix)
+    if "startup" in sections:
+        results["startup"] = bench_startup(args.build, args.startup_runs)
+    if "reader" in sections:
+        results["reader"] = bench_reader(args.bench_build)
+    results["load_after"] = load()
+    results["seconds"] = round(time.monotonic() - started)
+
+    os.makedirs(args.out, exist_ok=True)
+    with open(os.path.join(args.out, "results.json"), "w") as f:
+        json.dump(results, f, indent=1, default=str)
+    text = table(results)
+    with open(os.path.join(args.out, "results.md"), "w") as f:
+        f.write(text)
+    print()
+    print(text, end="")
+    say(f"{results['seconds']} s in all; raw numbers in {os.path.relpath(args.out, ROOT)}/results.json")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
