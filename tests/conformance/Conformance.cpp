@@ -4,6 +4,8 @@
 #include "Conformance.h"
 
 #include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -212,6 +214,57 @@ void Registry()
              ERROR_FILE_NOT_FOUND);
     // The predefined roots may be closed; nothing happens to them.
     CHECK_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
+}
+
+// Terminators: a text set without its NUL is read back with one, and a shorter buffer is refused.
+void RegistryTerminators()
+{
+    HKEY key;
+    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\QuilletConformance", 0, (LPSTR)"", 0, KEY_READ | KEY_WRITE,
+                             NULL, &key, NULL), ERROR_SUCCESS);
+    CHECK_EQ(RegSetValueExA(key, "Bare", 0, REG_SZ, (const BYTE *)"abc", 3), ERROR_SUCCESS);
+    char buffer[8];
+    memset(buffer, '#', sizeof buffer);
+    DWORD size = sizeof buffer;
+    CHECK_EQ(RegQueryValueExA(key, "Bare", NULL, NULL, (BYTE *)buffer, &size), ERROR_SUCCESS);
+    CHECK_EQ(buffer[0], 'a');
+    CHECK_EQ(buffer[2], 'c');
+    CHECK(size == 3 || size == 4);
+    if (size == 4)
+        CHECK_EQ(buffer[3], '\0');
+    RegCloseKey(key);
+}
+
+// The shell link object: COM must be initialised first; a link to a file that does not exist is
+// still made, and one saved into a folder that does not exist is refused.
+void ShellLinks()
+{
+    IShellLinkA *link = NULL;
+    CHECK_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link),
+             CO_E_NOTINITIALIZED);
+    CHECK(SUCCEEDED(CoInitialize(NULL)));
+    CHECK_EQ(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA, (void **)&link), S_OK);
+    if (link != NULL) {
+        IPersistFile *file = NULL;
+        CHECK_EQ(link->QueryInterface(IID_IPersistFile, (void **)&file), S_OK);
+        CHECK(SUCCEEDED(link->SetPath(In("no such target.exe"))));
+        CHECK(SUCCEEDED(link->SetDescription("Text editor")));
+        CHECK(SUCCEEDED(link->SetIconLocation("", 0)));
+        CHECK(SUCCEEDED(link->SetShowCmd(SW_SHOWNORMAL)));
+        if (file != NULL) {
+            WCHAR path[MAX_PATH];
+            MultiByteToWideChar(CP_ACP, 0, In("made.lnk"), -1, path, MAX_PATH);
+            CHECK_EQ(file->Save(path, TRUE), S_OK);
+            HANDLE made = CreateFileA(In("made.lnk"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+            CHECK(made != INVALID_HANDLE_VALUE);
+            CloseHandle(made);
+            MultiByteToWideChar(CP_ACP, 0, In("no folder\\lost.lnk"), -1, path, MAX_PATH);
+            CHECK(FAILED(file->Save(path, TRUE)));
+            file->Release();
+        }
+        link->Release();
+    }
+    CoUninitialize();
 }
 
 LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -435,6 +488,8 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     Memory();
     Strings(instance);
     Registry();
+    RegistryTerminators();
+    ShellLinks();
     Windows(instance);
     Bitmaps(instance);
     return failures;
