@@ -334,7 +334,6 @@ def main():
                 results["memory"] = bench_memory(session, scale)
         finally:
             session.close()
-            run.remove_tree(session.prefix)
     if "startup" in sections:
         results["startup"] = bench_startup(args.build, args.startup_runs)
     if "reader" in sections:

@@ -21,7 +21,6 @@ import time
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import wineperf  # noqa: E402
-from wineperf import run  # noqa: E402
 
 ROOT = wineperf.ROOT
 MB = 1 << 20
@@ -112,8 +111,6 @@ def main():
         session.clear_target()
         session.remove_dist()
         session.close()
-        run.remove_tree(session.prefix)
-        run.remove_tree(session.home)
     failed = sum(1 for _, problems in results if problems)
     say(f"{time.monotonic() - started:.0f} s in all; " + ", ".join(f"{s:.0f} s" for s, _ in results)
         + f" for the two installations; {'FAILED' if failed else 'passed'}")

@@ -93,11 +93,15 @@ class Session:
             raise
         self.runs = 0
 
-    def close(self):
+    def close(self, discard=True):
+        """Stops the wineserver and the display; `discard` also removes the prefix and its home."""
         try:
             self.wine.stop_server(self.env)
         finally:
             self.display.close()
+        if discard:
+            run.remove_tree(self.prefix)
+            run.remove_tree(self.home)
 
     def server_pid(self):
         """The Linux pid of this prefix's wineserver, or None."""
