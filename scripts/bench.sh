@@ -3,7 +3,7 @@
 # measuring programs of tests/perf in build/perf, the host benchmarks in build/bench) and prints the
 # table of the README's "Benchmarks" section: copy times under Wine against CopyFileA and the bare
 # chain, the copy dialog's responsiveness, start-up to the first paint, the script reader, peak memory.
-# Raw numbers go to build/bench-results/. About ten minutes on two cores.
+# Raw numbers go to build/bench-results/. About eight minutes on two cores.
 #   scripts/bench.sh [--runs N] [--only copy,probe,memory,startup,reader] [--quick]
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -5,6 +5,7 @@ Builds on tests/e2e/run.py (template prefix, prefix copies, virtual display, Win
 works in a folder of its own (build/bench-wine by default), so that it never touches an end-to-end run.
 """
 
+import fcntl
 import hashlib
 import json
 import os
@@ -75,6 +76,9 @@ class Session:
         self.build = os.path.abspath(build)
         self.perf_build = os.path.abspath(perf_build)
         os.makedirs(self.work, exist_ok=True)
+        # The work folder's template, lists and outputs are shared: one session at a time.
+        self.lock = open(os.path.join(self.work, ".lock"), "w")
+        fcntl.flock(self.lock, fcntl.LOCK_EX)
         self.display = run.VirtualDisplay()
         try:
             self.wine = run.Wine(self.work, self.display.name)
@@ -90,6 +94,7 @@ class Session:
             subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=run.WINE_COMMAND_TIMEOUT)
         except BaseException:
             self.display.close()
+            self.lock.close()
             raise
         self.runs = 0
 
@@ -102,6 +107,7 @@ class Session:
         if discard:
             run.remove_tree(self.prefix)
             run.remove_tree(self.home)
+        self.lock.close()
 
     def server_pid(self):
         """The Linux pid of this prefix's wineserver, or None."""
