@@ -14,6 +14,14 @@ enum {
 };
 
 static const char COPY_TEMPLATE[] = "Copy";
+// The dialog is updated after every chunk, and each call into the window system is costly: its
+// bars are found once, and a percentage is only written when it changes.
+static HWND BarDialog;
+static HWND FileBar;
+static HWND OverallBar;
+static LONG ShownFilePercent;
+static LONG ShownOverallPercent;
+static const LONG NOT_SHOWN = -1;
 static const char ZERO_PERCENT[] = "0 %";
 static const char PERCENT_FORMAT[] = "%ld %%";
 static const char LABEL_FORMAT[] = "%s : %s";
@@ -23,9 +31,24 @@ HWND CreateCopyDialog(HWND owner)
     return CreateDialogParamA(State.Instance, COPY_TEMPLATE, owner, CopyDialogProc, 0);
 }
 
+// The bar control `id` of `dialog`, looked up once per dialog.
+static HWND FindBar(HWND dialog, WORD id)
+{
+    if (dialog != BarDialog) {
+        BarDialog = dialog;
+        FileBar = GetDlgItem(dialog, IDC_COPY_FILE_BAR);
+        OverallBar = GetDlgItem(dialog, IDC_COPY_OVERALL_BAR);
+    }
+    if (id == IDC_COPY_FILE_BAR)
+        return FileBar;
+    if (id == IDC_COPY_OVERALL_BAR)
+        return OverallBar;
+    return GetDlgItem(dialog, id);
+}
+
 void DrawProgressBar(HWND dialog, WORD id, WORD percent)
 {
-    HWND bar = GetDlgItem(dialog, id);
+    HWND bar = FindBar(dialog, id);
     // Without its control there is nothing to draw on; a null window would be the whole screen.
     if (bar == NULL)
         return;
@@ -65,8 +88,11 @@ static LONG Percentage(int part, int whole)
     return (LONG)percent;
 }
 
-static void ShowPercentage(HWND dialog, int id, LONG percent)
+static void ShowPercentage(HWND dialog, int id, LONG percent, LONG *shown)
 {
+    if (percent == *shown)
+        return;
+    *shown = percent;
     char text[PERCENT_CAPACITY];
     // At most "100 %": fits.
     wsprintfA(text, PERCENT_FORMAT, percent);
@@ -80,6 +106,7 @@ static void ShowEntry(HWND dialog)
     wsprintfA(State.CopyBuffer, LABEL_FORMAT, State.EntryValue, State.EntryKey);
     SetDlgItemTextA(dialog, IDC_COPY_ENTRY, State.CopyBuffer);
     SetDlgItemTextA(dialog, IDC_COPY_FILE_PERCENT, ZERO_PERCENT);
+    ShownFilePercent = 0;
 }
 
 // Command 260: the file's bar and percentage; the overall ones only once the file is complete.
@@ -87,12 +114,12 @@ static void ShowProgress(HWND dialog)
 {
     LONG file = Percentage(State.FileBytesDone, State.FileBytesTotal);
     DrawProgressBar(dialog, IDC_COPY_FILE_BAR, (WORD)file);
-    ShowPercentage(dialog, IDC_COPY_FILE_PERCENT, file);
+    ShowPercentage(dialog, IDC_COPY_FILE_PERCENT, file, &ShownFilePercent);
     if (file != PERCENT_FULL)
         return;
     LONG overall = Percentage(State.CopiedBytes, State.TotalBytes);
     DrawProgressBar(dialog, IDC_COPY_OVERALL_BAR, (WORD)overall);
-    ShowPercentage(dialog, IDC_COPY_OVERALL_PERCENT, overall);
+    ShowPercentage(dialog, IDC_COPY_OVERALL_PERCENT, overall, &ShownOverallPercent);
 }
 
 INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
@@ -102,6 +129,9 @@ INT_PTR CALLBACK CopyDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         CenterWindow(GetWindow(dialog, GW_OWNER), dialog);
         SetWindowTextA(dialog, State.CaptionText);
         SetDlgItemTextA(dialog, IDC_COPY_OVERALL_PERCENT, ZERO_PERCENT);
+        BarDialog = NULL;
+        ShownOverallPercent = 0;
+        ShownFilePercent = NOT_SHOWN;
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

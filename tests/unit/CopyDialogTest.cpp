@@ -188,6 +188,23 @@ TEST_F(CopyDialogTest, TheOverallBarMovesOnlyWhenAFileIsComplete)
     EXPECT_EQ(Text(IDC_COPY_OVERALL_PERCENT), "0 %");
 }
 
+TEST_F(CopyDialogTest, ANewDialogGetsItsOwnBarsAndTexts)
+{
+    // The dialog remembers its bars and what its percentages show: none of that may outlive it.
+    State.TotalBytes = 100;
+    State.CopiedBytes = 100;
+    Progress(100, 100);
+    DestroyWindow(dialog_);
+    dialog_ = CreateCopyDialog(State.MainWindow);
+    ASSERT_NE(dialog_, (HWND)NULL);
+    EXPECT_EQ(Text(IDC_COPY_OVERALL_PERCENT), "0 %");
+    Progress(100, 100);
+    EXPECT_EQ(Text(IDC_COPY_FILE_PERCENT), "100 %");
+    EXPECT_EQ(Text(IDC_COPY_OVERALL_PERCENT), "100 %");
+    EXPECT_EQ(BarRuns(dialog_, IDC_COPY_FILE_BAR), "blue*268");
+    EXPECT_EQ(BarRuns(dialog_, IDC_COPY_OVERALL_BAR), "blue*268");
+}
+
 TEST_F(CopyDialogTest, BarsArePaintedBlueBlackGreyAndWhite)
 {
     RECT client;
