@@ -238,7 +238,7 @@ private:
 
         if (row.check)
             row.check();
-        CheckNothingHeld();
+        ExpectNothingHeld();
     }
 
     void CheckBoxes(const std::vector<Box> &expected)
@@ -272,19 +272,6 @@ private:
             EXPECT_EQ(Steps(steps.end() - row.steps.size(), steps.end()), row.steps);
             break;
         }
-    }
-
-    static void CheckNothingHeld()
-    {
-        EXPECT_EQ(sim::OpenFileHandles(), 0);
-        EXPECT_EQ(sim::OpenRegistryKeys(), 0);
-        EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
-        EXPECT_EQ(sim::LiveHeapBlocks(), 0);
-        EXPECT_EQ(sim::LiveGdiObjects(), 0);
-        EXPECT_EQ(sim::LiveDeviceContexts(), 0);
-        EXPECT_EQ(sim::ComInitialisations(), 0);
-        EXPECT_EQ(sim::LiveComObjects(), 0);
-        EXPECT_EQ(GetCapture(), (HWND)NULL);
     }
 };
 

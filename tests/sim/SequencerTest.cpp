@@ -192,14 +192,7 @@ TEST_F(SequencerTest, NothingIsLeftOpenAfterACleanRun)
 {
     LayOutExample();
     Run();
-    EXPECT_EQ(sim::OpenFileHandles(), 0);
-    EXPECT_EQ(sim::OpenRegistryKeys(), 0);
-    EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
-    EXPECT_EQ(sim::LiveHeapBlocks(), 0);
-    EXPECT_EQ(sim::LiveGdiObjects(), 0);
-    EXPECT_EQ(sim::LiveDeviceContexts(), 0);
-    EXPECT_EQ(sim::ComInitialisations(), 0);
-    EXPECT_EQ(GetCapture(), (HWND)NULL);
+    ExpectNothingHeld();
 }
 
 }  // namespace

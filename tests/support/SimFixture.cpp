@@ -70,3 +70,16 @@ std::string ResourceText(UINT id, const std::string &argument)
     wsprintfA(text, format, argument.c_str());
     return text;
 }
+
+void ExpectNothingHeld()
+{
+    EXPECT_EQ(sim::OpenFileHandles(), 0);
+    EXPECT_EQ(sim::OpenRegistryKeys(), 0);
+    EXPECT_EQ(sim::LiveGlobalBlocks(), 0);
+    EXPECT_EQ(sim::LiveHeapBlocks(), 0);
+    EXPECT_EQ(sim::LiveGdiObjects(), 0);
+    EXPECT_EQ(sim::LiveDeviceContexts(), 0);
+    EXPECT_EQ(sim::ComInitialisations(), 0);
+    EXPECT_EQ(sim::LiveComObjects(), 0);
+    EXPECT_EQ(GetCapture(), (HWND)NULL);
+}

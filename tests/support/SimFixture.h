@@ -20,5 +20,7 @@ protected:
 std::vector<std::string> BoxTexts();
 // A plain top-level window of the tests' own class, to own the dialogs and boxes a test opens.
 HWND MakeTestWindow(DWORD style = WS_OVERLAPPEDWINDOW, int x = 0, int y = 0, int width = 1024, int height = 768);
+// Nothing the program took is still held: files, keys, memory, GDI objects, COM, the mouse capture.
+void ExpectNothingHeld();
 // Resource string `id` in the current language, formatted with `argument` when it takes one.
 std::string ResourceText(UINT id, const std::string &argument = "");
