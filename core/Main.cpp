@@ -16,8 +16,26 @@ static const char INSTALL_ICON[] = "INSTALL";
 static const DWORD MAIN_WINDOW_STYLE = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 static const COLORREF FILL_COLOR = RGB(0, 0, 255);
 static const COLORREF BAND_COLOR = RGB(192, 192, 192);
+static const char KERNEL_MODULE[] = "kernel32.dll";
+static const char SET_DEFAULT_DLL_DIRECTORIES[] = "SetDefaultDllDirectories";
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
 // A start-up that ended without a window and without telling the user why.
 static const int EXIT_NO_WINDOW = 1;
+
+// Every DLL loaded from now on comes from System32 alone, never from the folder the installer was
+// started from: that is often a download folder, where anybody may have left a DLL under a
+// system name, and the installer runs with the rights to write the system's settings. The call
+// is looked up, as systems before Windows 8 without its update lack it.
+static void RestrictDllSearch(void)
+{
+    HMODULE kernel = GetModuleHandleA(KERNEL_MODULE);
+    if (kernel == NULL)
+        return;
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
+        (SetDefaultDllDirectoriesFunction)(void (*)(void))GetProcAddress(kernel, SET_DEFAULT_DLL_DIRECTORIES);
+    if (setDefaultDllDirectories != NULL)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // The strings held from start-up, in the order they are loaded.
 static void LoadStartupStrings(void)
@@ -165,6 +183,7 @@ static int RunMessageLoop(void)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
+    RestrictDllSearch();
     memset(&State, 0, sizeof State);
     State.Instance = instance;
     LoadStartupStrings();

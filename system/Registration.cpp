@@ -27,6 +27,9 @@ static const char DEFAULT_ICON_KEY[] = "txtfile\\DefaultIcon";
 static const char OPEN_COMMAND_KEY[] = "txtfile\\shell\\open\\command";
 static const char PRINT_COMMAND_KEY[] = "txtfile\\shell\\print\\command";
 static const char ICON_ENDING[] = ",0";
+// The commands quote the editor's path: the default directory has a blank in it, and the shell
+// would otherwise try "C:\Program.exe" first for "C:\Program Files\...".
+static const char PATH_QUOTE[] = "\"";
 static const char OPEN_ENDING[] = " \"%1\"";
 static const char PRINT_ENDING[] = " /p \"%1\"";
 static const char TEXT_FILE_TYPE[] = "txtfile";
@@ -59,10 +62,24 @@ static int BuildEditorPath(char *editorPath)
 }
 
 // Writes the editor's path followed by `ending` as the default value of `path`.
-static void WriteEditorCommand(const char *path, const char *ending)
+static void WriteEditorIcon(const char *path, const char *ending)
 {
     char text[PATH_CAPACITY];
     int length = BuildEditorPath(text);
+    length = AppendString(text, PATH_CAPACITY, length, ending);
+    WriteText(HKEY_CLASSES_ROOT, path, DEFAULT_VALUE, text, length);
+}
+
+// Writes the editor's path in quotes followed by `ending` as the default value of `path`.
+// TargetDirectory holds at most 127 characters, so the command never reaches the capacity.
+static void WriteEditorCommand(const char *path, const char *ending)
+{
+    char editorPath[PATH_CAPACITY];
+    char text[PATH_CAPACITY];
+    BuildEditorPath(editorPath);
+    int length = CopyString(text, PATH_CAPACITY, PATH_QUOTE);
+    length = AppendString(text, PATH_CAPACITY, length, editorPath);
+    length = AppendString(text, PATH_CAPACITY, length, PATH_QUOTE);
     length = AppendString(text, PATH_CAPACITY, length, ending);
     WriteText(HKEY_CLASSES_ROOT, path, DEFAULT_VALUE, text, length);
 }
@@ -133,7 +150,7 @@ static void RegisterSuffixes(void)
 // file-types dialog become text files.
 static void RegisterTextFileType(HWND window)
 {
-    WriteEditorCommand(DEFAULT_ICON_KEY, ICON_ENDING);
+    WriteEditorIcon(DEFAULT_ICON_KEY, ICON_ENDING);
     WriteEditorCommand(OPEN_COMMAND_KEY, OPEN_ENDING);
     WriteEditorCommand(PRINT_COMMAND_KEY, PRINT_ENDING);
 

@@ -34,6 +34,10 @@ void SetWindowsDirectory(const std::string &path);
 void SetCurrentDirectory(const std::string &path);     // also decides _getdrive (0 for \\server\share)
 void SetLanguage(LANGID language);                      // 1033, 1036 or 1040
 void SetScreenSize(int width, int height);
+// The system's DLL search: kernel32 of a system before Windows 8 without its update offers no
+// SetDefaultDllDirectories; the flags the program set with it (0: never called, or refused).
+void SetKernelLacksDefaultDllDirectories();
+DWORD DefaultDllDirectories();
 
 // Files for tests to prepare and inspect, by Windows path; directories are created as needed.
 void PutFile(const std::string &windowsPath, const std::string &bytes);

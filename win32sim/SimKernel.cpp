@@ -68,7 +68,13 @@ struct World {
     std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults;
     std::vector<std::string> directoryCalls;
     int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
+
+    bool kernelHasDefaultDllDirectories = true;
+    DWORD defaultDllDirectories = 0;
 };
+
+// The one system module the program looks into, at an address no other handle uses.
+const uintptr_t KERNEL_MODULE = 0x7b400000;
 
 World &TheWorld()
 {
@@ -406,6 +412,16 @@ void SetLanguage(LANGID language)
     TheWorld().language = language;
 }
 
+void SetKernelLacksDefaultDllDirectories()
+{
+    TheWorld().kernelHasDefaultDllDirectories = false;
+}
+
+DWORD DefaultDllDirectories()
+{
+    return TheWorld().defaultDllDirectories;
+}
+
 void SetScreenSize(int width, int height)
 {
     TheWorld().screenWidth = width;
@@ -569,6 +585,36 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     }
     memcpy(fileName, path.c_str(), path.size() + 1);
     return (DWORD)path.size();
+}
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
+{
+    if (moduleName != NULL && sim::detail::Lower(moduleName) == "kernel32.dll")
+        return (HMODULE)KERNEL_MODULE;
+    TheWorld().lastError = ERROR_MOD_NOT_FOUND;
+    return NULL;
+}
+
+static BOOL WINAPI SimSetDefaultDllDirectories(DWORD flags)
+{
+    // Windows refuses flags outside the search directories' bits.
+    const DWORD known = LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_USER_DIRS |
+                        LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS;
+    if (flags == 0 || (flags & ~known) != 0) {
+        TheWorld().lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    TheWorld().defaultDllDirectories = flags;
+    return TRUE;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
+{
+    if ((uintptr_t)module == KERNEL_MODULE && procName != NULL && TheWorld().kernelHasDefaultDllDirectories &&
+        strcmp(procName, "SetDefaultDllDirectories") == 0)
+        return (FARPROC)(void (*)(void))SimSetDefaultDllDirectories;
+    TheWorld().lastError = module == NULL ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND;
+    return NULL;
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,

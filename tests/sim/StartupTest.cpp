@@ -43,6 +43,20 @@ TEST_F(StartupTest, TheScriptIsTheModulePathWithInfAsExtension)
     }
 }
 
+// System32 alone, not "the default directories", which include the installer's own folder.
+// A kernel without the call is no reason to stop.
+TEST_F(StartupTest, LaterDllsComeFromSystem32AloneWhereTheSystemOffersIt)
+{
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim::DefaultDllDirectories(), (DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32);
+
+    sim::Reset(sim::Sandbox());
+    sim::SetKernelLacksDefaultDllDirectories();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(sim::DefaultDllDirectories(), 0u);
+    EXPECT_EQ(sim::MessageBoxes().size(), 1u);
+}
+
 TEST_F(StartupTest, EarlyStopsShowOneMessageAndMakeNoWindow)
 {
     struct Row {

@@ -21,6 +21,8 @@ const char OPEN[] = "txtfile\\shell\\open\\command";
 const char PRINT[] = "txtfile\\shell\\print\\command";
 const char ICON[] = "txtfile\\DefaultIcon";
 const std::string EDITOR = "D:\\Program Files\\Quillet\\Quillet.exe";
+// The open and print commands quote the path: it has a blank in it.
+const std::string COMMAND = "\"" + EDITOR + "\"";
 
 // The text of a value the step wrote, which must be REG_SZ. The step's byte count leaves out the
 // terminator; the stand-in, like Wine, then stores the NUL that follows the text all the same, so
@@ -154,11 +156,21 @@ TEST_F(RegistrationTest, YesWithoutRegistrationSectionWritesTheFileTypeAndShowsN
 
     EXPECT_EQ(Written(HKEY_LOCAL_MACHINE, APP_PATH), EDITOR);
     EXPECT_EQ(Written(HKEY_CLASSES_ROOT, ICON), EDITOR + ",0");
-    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), EDITOR + " \"%1\"");
-    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, PRINT), EDITOR + " /p \"%1\"");
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), COMMAND + " \"%1\"");
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, PRINT), COMMAND + " /p \"%1\"");
     EXPECT_EQ(dialogs, 0);
     EXPECT_FALSE(sim::RegKeyExists(HKEY_CLASSES_ROOT, ".txt"));
     EXPECT_EQ(sim::MessageBoxes().size(), 2u);
+}
+
+// The longest directory the script or the dialog can give still ends in a whole quoted command.
+TEST_F(RegistrationTest, TheLongestTargetDirectoryKeepsTheCommandsWhole)
+{
+    const std::string directory = "D:\\" + std::string(124, 'q');
+    CopyString(State.TargetDirectory, VALUE_CAPACITY, directory.c_str());
+    Run();
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), "\"" + directory + "\\Quillet.exe\" \"%1\"");
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, PRINT), "\"" + directory + "\\Quillet.exe\" /p \"%1\"");
 }
 
 TEST_F(RegistrationTest, TheDialogShowsTheLastSuffixesLineOfTheSection)
@@ -234,7 +246,7 @@ TEST_F(RegistrationTest, ConfirmedSuffixesAreRegisteredInListOrder)
         // Nothing for the separators themselves.
         EXPECT_FALSE(sim::RegKeyExists(HKEY_CLASSES_ROOT, "."));
         EXPECT_FALSE(sim::RegKeyExists(HKEY_CLASSES_ROOT, ". "));
-        EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), EDITOR + " \"%1\"");
+        EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), COMMAND + " \"%1\"");
     }
 }
 
@@ -348,8 +360,8 @@ TEST_F(RegistrationTest, RefusedWritesAreSkippedSilently)
     EXPECT_FALSE(sim::RegGet(HKEY_CLASSES_ROOT, ICON, "").has_value());
     EXPECT_FALSE(sim::RegGet(HKEY_CLASSES_ROOT, ".log", "").has_value());
     EXPECT_EQ(Written(HKEY_LOCAL_MACHINE, UNINSTALL, "DisplayName"), "Quillet");
-    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), EDITOR + " \"%1\"");
-    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, PRINT), EDITOR + " /p \"%1\"");
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, OPEN), COMMAND + " \"%1\"");
+    EXPECT_EQ(Written(HKEY_CLASSES_ROOT, PRINT), COMMAND + " /p \"%1\"");
     EXPECT_EQ(Written(HKEY_CLASSES_ROOT, ".txt"), "txtfile");
     EXPECT_EQ(Written(HKEY_CLASSES_ROOT, ".ini"), "txtfile");
     // No message but the question and the report, and the report is the clean one.
