@@ -71,6 +71,9 @@ class Scenario:
         self.immutable = []  # C: paths made immutable (chattr +i) for the run
         self.small_disks = []  # (C: path, size): a tmpfs of that size mounted there for the run
         self.expect = []  # (line number, words)
+        self.env = {}  # Wine's environment for the run beyond the runner's own
+        self.dll_overrides = []  # added to WINEDLLOVERRIDES
+        self.after = []  # (line number, words): Wine commands run once the installer has ended
         self.has_robot = False
         self.rules = {}  # line number: text of each robot rule
         self._parse()
@@ -125,6 +128,13 @@ class Scenario:
                     if not path or not re.fullmatch(r"\d+[km]?", size):
                         self._fail(n, "tmpfs needs a folder and a size")
                     self.small_disks.append((self._place(path.strip()), size))
+                elif key == "env":
+                    name, equals, text = value.partition("=")
+                    if not equals or not name:
+                        self._fail(n, "env needs NAME=VALUE")
+                    self.env[name] = text
+                elif key == "dlloverride":
+                    self.dll_overrides.append(value)
                 elif key == "mtime":
                     moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
                     self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
@@ -161,6 +171,17 @@ class Scenario:
             if len(words) != 3:
                 self._fail(number, "@copy needs a name and a repository path")
             self.files.append((self._place(words[1]), "copy", os.path.join(ROOT, words[2])))
+        elif block == "built":
+            # @built NAME PROGRAM: a program of the win32 build laid out under that name.
+            if len(words) != 3:
+                self._fail(number, "@built needs a name and a program of the build")
+            self.files.append((self._place(words[1]), "built", words[2]))
+        elif block == "after":
+            for n, line in _meaningful(body):
+                try:
+                    self.after.append((n, split_words(line)))
+                except ValueError as error:
+                    self._fail(n, str(error))
         elif block == "robot":
             self.has_robot = True  # robot.exe reads this block from the scenario file itself
             self.rules.update((n, line.strip()) for n, line in _meaningful(body))
@@ -1014,7 +1035,9 @@ def lay_out(scenario, prefix, setup_exe):
     for windows_path, kind, data in items:
         path = host_path(prefix, windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if kind == "copy":
+        if kind == "built":
+            data = os.path.join(os.path.dirname(setup_exe), data)
+        if kind in ("copy", "built"):
             with open(data, "rb") as f:
                 data = f.read()
         elif kind == "bytes":
@@ -1084,6 +1107,31 @@ def import_registry(wine, env, run_dir, lines):
         raise ScenarioError(f"regedit could not import {path} (status {result.returncode})")
 
 
+# Where the output of a scenario's @after commands is kept in its prefix, for its checks.
+AFTER_OUTPUT = "C:\\after.txt"
+
+
+def run_after(scenario, env, prefix, build, log):
+    """The @after commands, in order, each with `wine` and waited for; their standard output, lines
+    ended by CR LF, goes into AFTER_OUTPUT. Returns the problems: a command that failed or hung."""
+    problems, output = [], []
+    for number, words in scenario.after:
+        command = ["wine"] + [expand_path(prefix, w.replace("{build}", z_path(build))) for w in words]
+        try:
+            result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=log,
+                                    timeout=WINE_COMMAND_TIMEOUT)
+        except subprocess.TimeoutExpired:
+            problems.append(f"line {number}: {' '.join(words)} did not end")
+            continue
+        lines = result.stdout.decode("utf-8", errors="replace").replace("\r\n", "\n").splitlines()
+        output += lines
+        if result.returncode != 0:
+            problems.append(f"line {number}: {' '.join(words)} ended with status {result.returncode}: {lines}")
+    with open(host_path(prefix, AFTER_OUTPUT), "wb") as f:
+        f.write("".join(line + "\r\n" for line in output).encode("cp1252", errors="replace"))
+    return problems
+
+
 def run_scenario(scenario, wine, template, build, keep):
     run_dir = os.path.join(wine.work, "runs", scenario.name)
     remove_tree(run_dir)
@@ -1094,6 +1142,8 @@ def run_scenario(scenario, wine, template, build, keep):
     dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program))
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
+    env.update(scenario.env)
+    env["WINEDLLOVERRIDES"] = ";".join([env["WINEDLLOVERRIDES"]] + scenario.dll_overrides)
     immutable = [host_path(prefix, expand_path(prefix, path)) for path in scenario.immutable]
     try:
         if scenario.registry:
@@ -1123,6 +1173,8 @@ def run_scenario(scenario, wine, template, build, keep):
             process.wait()
             robot_status = None
             problems.append("the robot itself did not end; killed")
+        else:
+            problems += run_after(scenario, env, prefix, build, log)
         finally:
             wine.stop_server(env)
             for path in immutable:

@@ -1,0 +1,44 @@
+/* A client of the Windows shell for the end-to-end checks:
+     shellrun VERB FILE [DIRECTORY]   ShellExecuteEx with that verb ("-" for the default one), in
+                                      DIRECTORY as the current one, and waits for what it started;
+     shellrun find FILE               FindExecutable: the program the shell would open FILE with.
+   Prints one line with the result; exits 0 when the shell did what was asked. */
+#include <windows.h>
+#include <shellapi.h>
+#include <stdio.h>
+#include <string.h>
+
+enum { WAIT_LIMIT_MS = 60000 };
+
+int main(int argc, char **argv)
+{
+    if (argc == 3 && strcmp(argv[1], "find") == 0) {
+        char program[MAX_PATH] = "";
+        INT_PTR result = (INT_PTR)FindExecutableA(argv[2], NULL, program);
+        printf("find %s: %ld %s\n", argv[2], (long)result, program);
+        return result > 32 ? 0 : 1;
+    }
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: shellrun VERB|- FILE [DIRECTORY] | shellrun find FILE\n");
+        return 2;
+    }
+    SHELLEXECUTEINFOA info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    info.lpVerb = strcmp(argv[1], "-") == 0 ? NULL : argv[1];
+    info.lpFile = argv[2];
+    info.lpDirectory = argc == 4 ? argv[3] : NULL;
+    info.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExA(&info)) {
+        printf("%s %s: error %lu\n", argv[1], argv[2], GetLastError());
+        return 1;
+    }
+    DWORD waited = WAIT_OBJECT_0;
+    if (info.hProcess != NULL) {
+        waited = WaitForSingleObject(info.hProcess, WAIT_LIMIT_MS);
+        CloseHandle(info.hProcess);
+    }
+    printf("%s %s: %s\n", argv[1], argv[2], waited == WAIT_OBJECT_0 ? "started and ended" : "still running");
+    return waited == WAIT_OBJECT_0 ? 0 : 1;
+}
