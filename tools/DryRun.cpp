@@ -196,8 +196,13 @@ private:
     void FlushEntry();
     void CheckBitmap();
     void CheckPaths();
+    // Each pitfall once a line; an entry without '=' has already been told to name no file.
     void Warn(int line, const std::string &code, const std::string &text)
     {
+        for (const DryRunWarning &warning : result_.Warnings) {
+            if (warning.Line == line && (warning.Code == code || (warning.Code == "no-equals" && code == "missing-source")))
+                return;
+        }
         result_.Warnings.push_back({ line, code, text });
     }
 
@@ -369,9 +374,12 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                                                      { Text("source", entry.path),
                                                        Text("reason", "source cannot be opened (" +
                                                                           ErrorText(entry.error) + ")") }));
+                    std::string source = line != nullptr ? line->Source : entry.path;
                     Warn(line != nullptr ? line->Line : 0, "missing-source",
-                         "source \"" + AnsiToUtf8(line != nullptr ? line->Source : entry.path) + "\" cannot be opened (" +
-                             ErrorText(entry.error) + "): the user is warned and the file is not copied");
+                         source.empty() ? "the entry names no source file: it counts as a failed copy"
+                                        : "source \"" + AnsiToUtf8(source) + "\" cannot be opened (" +
+                                              ErrorText(entry.error) +
+                                              "): the user is warned and the file is not copied");
                 } else {
                     copy_.Active = true;
                 }
