@@ -957,7 +957,8 @@ def check_dry_run(scenario, prefix, records, start):
             with open(host_path(prefix, wine(step["source"])), "rb") as f:
                 source = f.read()
             if path is None or open(path, "rb").read() != source or len(source) != step["size"]:
-                problems.append(f"dry run copies {step['source']} to {step['destination']}; Wine has not")
+                problems.append(f"dry run copies {step['source']} to {step['destination']} ({step['size']} bytes); "
+                                f"Wine's copy is missing or differs")
             elif path:
                 targets.add(os.path.normcase(path))
         elif kind == "registry" and "error" not in step:
