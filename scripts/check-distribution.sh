@@ -32,11 +32,12 @@ if [ "$last" -ge 0 ] && [ -d "${args[$last]}" ] &&
         bash "$repo/scripts/install-deps.sh" >&2
         (cd "$repo" && quiet cmake --preset win32 && quiet cmake --build --preset win32 --target sample_Quillet sample_Unquil)
     fi
-    folder="$build/samples"
-    rm -rf "$folder"
-    mkdir -p "$folder"
+    folder=$(mktemp -d "${TMPDIR:-/tmp}/quillet-samples-XXXXXX")
+    trap 'rm -rf "$folder"' EXIT
     find "$repo/samples" -maxdepth 1 -type f ! -name '.*' ! -name '*.sh' -exec cp -p {} "$folder/" \;
     cp -p "$built/Quillet.exe" "$built/Unquil.exe" "$folder/"
     args[$last]="$folder"
 fi
-exec "$program" "${args[@]}"
+status=0
+"$program" "${args[@]}" || status=$?
+exit "$status"
