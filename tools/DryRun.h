@@ -64,8 +64,7 @@ struct DryRunResult {
 // removed afterwards). Never writes into the distribution folder.
 DryRunResult RunDryRun(const DryRunOptions &options, const std::string &sandbox);
 
-// The script's pitfalls: every line of `script` that the reader would take otherwise than a
-// publisher reads it. `keys` and `sections` are the names the installer loads from its resources.
+// The section and key names the installer loads from its resources.
 struct ScriptNames {
     std::string Install, Files, Group, Registration;
     std::string Application, Bitmap, Caption, Directory, Suffixes;
@@ -85,9 +84,9 @@ struct ScriptFacts {
     std::vector<GroupEntry> Group;
     int BitmapLine = 0;       // the last line that sets Bitmap, 0 when none
     int ApplicationLine = 0;  // the last line that sets Application
-    bool HasFiles = false;
-    bool HasInstall = false;
 };
+// The script's pitfalls: every line of `script` that the reader would take otherwise than a
+// publisher reads it, sorted by line; what the reader makes of [Files] and [Group] into `facts`.
 std::vector<DryRunWarning> FindScriptPitfalls(const std::string &script, const ScriptNames &names,
                                               ScriptFacts *facts);
 

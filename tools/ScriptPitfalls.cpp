@@ -190,8 +190,6 @@ void Pitfalls::CheckHeaders()
                     "]: section names are matched by their first letters");
         }
     }
-    facts_->HasInstall = opened.count(names_.Install) != 0;
-    facts_->HasFiles = opened.count(names_.Files) != 0;
 }
 
 // [Install] and [Registration]: every line tried against every key by its first letters.
