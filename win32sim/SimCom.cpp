@@ -307,6 +307,7 @@ public:
         sim::LinkRecord saved = record_;
         saved.file = path;
         TheCom().links.push_back(saved);
+        sim::detail::AddJournal({ sim::JournalEntry::LinkSaved, path });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }

@@ -38,6 +38,10 @@ void SetScreenSize(int width, int height);
 // SetDefaultDllDirectories; the flags the program set with it (0: never called, or refused).
 void SetKernelLacksDefaultDllDirectories();
 DWORD DefaultDllDirectories();
+// Makes a Windows folder or file ("D:\\", "D:\\SETUP.inf") show a host folder or file, read-only:
+// opening for writing, creating a directory or deleting a file there fails with access denied.
+// The longest mapping that covers a path wins; Reset forgets them all.
+void MapPath(const std::string &windowsPath, const std::string &hostPath);
 
 // Files for tests to prepare and inspect, by Windows path; directories are created as needed.
 void PutFile(const std::string &windowsPath, const std::string &bytes);
@@ -138,6 +142,33 @@ const std::vector<TraceEntry> &Trace();
 void ClearRecords();
 // The paths passed to CreateDirectoryA since Reset, in call order, failed calls included.
 const std::vector<std::string> &CreateDirectoryCalls();
+
+// What the program did to the machine and showed to its user, in the order it happened.
+struct JournalEntry {
+    enum Kind {
+        FileOpened,        // path; type: the access asked for; error: 0 or why the open failed
+        FileClosed,        // a file opened for writing: path; bytes: how many were written through it
+        DirectoryCreated,  // path; error: 0 or why CreateDirectoryA failed
+        FileDeleted,       // path; error: 0 or why DeleteFileA failed
+        RegistryValueSet,  // path "HKEY_...\\key"; name; type; data; error
+        LinkSaved,         // path: the link file; the nth LinkSaved is Links()[n]
+        MessageBoxShown,   // path: caption; data: text; type; answer
+        DialogShown,       // path: template name
+        DialogClosed,      // path: template name
+    } kind;
+    JournalEntry(Kind kind, std::string path, std::string name = "", std::string data = "", DWORD type = 0)
+        : kind(kind), path(std::move(path)), name(std::move(name)), data(std::move(data)), type(type)
+    {
+    }
+    std::string path;
+    std::string name;
+    std::string data;
+    DWORD type;
+    DWORD error = 0;
+    uint64_t bytes = 0;
+    int answer = 0;
+};
+const std::vector<JournalEntry> &Journal();
 // Messages waiting in the queue for a window (null: any window) within [first, last].
 int QueuedMessages(HWND window, UINT first, UINT last);
 

@@ -60,6 +60,7 @@ bool IconExists(const std::string &name);
 // ---- Records and the scripted user (SimUser.cpp) -------------------------------------------
 
 void AddTrace(const TraceEntry &entry);
+void AddJournal(const JournalEntry &entry);
 const User &CurrentUser();
 // Asks the user for a message box's answer; fails loudly when no hook answers.
 int AskMessageBox(MessageBoxRecord &record);

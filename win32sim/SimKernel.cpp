@@ -49,6 +49,14 @@ struct PathFault {
     uint64_t afterBytes = 0;
 };
 
+// A Windows folder or file shown from a host path, read-only: root ("C", "UNC") and components in
+// lower case.
+struct PathMapping {
+    std::string root;
+    std::vector<std::string> parts;
+    std::string hostPath;
+};
+
 struct World {
     std::string sandbox;
     std::string modulePath = "C:\\DIST\\SETUP.EXE";
@@ -67,6 +75,7 @@ struct World {
 
     std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults;
     std::vector<std::string> directoryCalls;
+    std::vector<PathMapping> mappings;
     int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
 
     bool kernelHasDefaultDllDirectories = true;
@@ -195,6 +204,33 @@ void SplitWindowsPath(const std::string &absolute, std::string *root, std::vecto
     }
 }
 
+// The mapping that covers a path split by SplitWindowsPath, the longest one; null when none does.
+const PathMapping *MappingOf(const std::string &root, const std::vector<std::string> &parts)
+{
+    const PathMapping *best = nullptr;
+    for (const PathMapping &mapping : TheWorld().mappings) {
+        if (mapping.root != root || mapping.parts.size() > parts.size())
+            continue;
+        if (best != nullptr && best->parts.size() >= mapping.parts.size())
+            continue;
+        bool covers = true;
+        for (size_t i = 0; i < mapping.parts.size() && covers; i++)
+            covers = sim::detail::Lower(parts[i]) == mapping.parts[i];
+        if (covers)
+            best = &mapping;
+    }
+    return best;
+}
+
+// True when the Windows path lies in a mapped, read-only folder or is a mapped file.
+bool IsMappedPath(const std::string &windowsPath)
+{
+    std::string root;
+    std::vector<std::string> parts;
+    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
+    return MappingOf(root, parts) != nullptr;
+}
+
 // The sandbox path for a Windows path. Components are matched without regard to case against
 // what exists, as Windows does; missing ones keep the spelling given.
 std::string HostPathOf(const std::string &windowsPath)
@@ -203,7 +239,13 @@ std::string HostPathOf(const std::string &windowsPath)
     std::vector<std::string> parts;
     SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
     std::string host = TheWorld().sandbox + "/" + root;
-    for (const std::string &part : parts) {
+    size_t first = 0;
+    if (const PathMapping *mapping = MappingOf(root, parts)) {
+        host = mapping->hostPath;
+        first = mapping->parts.size();
+    }
+    for (size_t index = first; index < parts.size(); index++) {
+        const std::string &part = parts[index];
         std::string candidate = host + "/" + part;
         struct stat info;
         if (lstat(candidate.c_str(), &info) != 0) {
@@ -395,6 +437,16 @@ HINSTANCE Instance()
 void SetModulePath(const std::string &path)
 {
     TheWorld().modulePath = path;
+}
+
+void MapPath(const std::string &windowsPath, const std::string &hostPath)
+{
+    PathMapping mapping;
+    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &mapping.root, &mapping.parts);
+    for (std::string &part : mapping.parts)
+        part = detail::Lower(part);
+    mapping.hostPath = hostPath;
+    TheWorld().mappings.push_back(mapping);
 }
 
 void SetWindowsDirectory(const std::string &path)
@@ -617,11 +669,9 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
     return NULL;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD disposition, DWORD, HANDLE)
+static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD shareMode, DWORD disposition)
 {
     World &w = TheWorld();
-    std::string windowsPath = fileName;
     DWORD error;
     if (ConsumeFault(w.openFaults, windowsPath, &error)) {
         w.lastError = error;
@@ -629,6 +679,10 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     }
     if ((error = CheckWindowsPath(windowsPath)) != 0) {
         w.lastError = error;
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((access & GENERIC_WRITE) && IsMappedPath(windowsPath)) {
+        w.lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
     std::string host = HostPathOf(windowsPath);
@@ -699,6 +753,17 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     w.files[handle] = file;
     w.lastError = (exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)) ? ERROR_ALREADY_EXISTS : 0;
     return (HANDLE)handle;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD disposition, DWORD, HANDLE)
+{
+    std::string windowsPath = fileName;
+    HANDLE handle = OpenHostFile(windowsPath, access, shareMode, disposition);
+    sim::JournalEntry opened{ sim::JournalEntry::FileOpened, windowsPath, "", "", access };
+    opened.error = handle == INVALID_HANDLE_VALUE ? TheWorld().lastError : 0;
+    sim::detail::AddJournal(opened);
+    return handle;
 }
 
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED)
@@ -880,15 +945,18 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     if (found == w.files.end())
         return Fails(ERROR_INVALID_HANDLE);
     close(found->second.fd);
+    if (found->second.access & GENERIC_WRITE) {
+        sim::JournalEntry closed{ sim::JournalEntry::FileClosed, found->second.windowsPath };
+        closed.bytes = found->second.bytesWritten;
+        sim::detail::AddJournal(closed);
+    }
     w.files.erase(found);
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
+static BOOL CreateHostDirectory(const std::string &windowsPath)
 {
     World &w = TheWorld();
-    std::string windowsPath = path;
-    w.directoryCalls.push_back(windowsPath);
     DWORD error;
     if (ConsumeFault(w.directoryFaults, windowsPath, &error))
         return Fails(error);
@@ -904,19 +972,32 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
         return Fails(ERROR_ALREADY_EXISTS);
     if (!HostIsDirectory(ParentOf(host)))
         return Fails(ERROR_PATH_NOT_FOUND);
+    if (IsMappedPath(windowsPath))
+        return Fails(ERROR_ACCESS_DENIED);
     if (mkdir(host.c_str(), 0777) != 0)
         return Fails(ErrnoToWin32(errno));
     w.lastError = 0;
     return TRUE;
 }
 
-BOOL WINAPI DeleteFileA(LPCSTR fileName)
+BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
+{
+    std::string windowsPath = path;
+    TheWorld().directoryCalls.push_back(windowsPath);
+    BOOL created = CreateHostDirectory(windowsPath);
+    sim::JournalEntry entry{ sim::JournalEntry::DirectoryCreated, windowsPath };
+    entry.error = created ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return created;
+}
+
+static BOOL DeleteHostFile(LPCSTR fileName)
 {
     DWORD error = CheckWindowsPath(fileName);
     if (error != 0)
         return Fails(error);
     std::string host = HostPathOf(fileName);
-    if (HostIsDirectory(host))
+    if (HostIsDirectory(host) || IsMappedPath(fileName))
         return Fails(ERROR_ACCESS_DENIED);
     if (!HostIsDirectory(ParentOf(host)))
         return Fails(ERROR_PATH_NOT_FOUND);
@@ -928,6 +1009,15 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
         return Fails(ErrnoToWin32(errno));
     TheWorld().creationTimes.erase(host);
     return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR fileName)
+{
+    BOOL deleted = DeleteHostFile(fileName);
+    sim::JournalEntry entry{ sim::JournalEntry::FileDeleted, fileName };
+    entry.error = deleted ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return deleted;
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)

@@ -329,13 +329,9 @@ LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD typ
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, const BYTE *data, DWORD dataSize)
+static LONG SetValue(const std::shared_ptr<Key> &key, const std::string &path, REGSAM access, LPCSTR valueName,
+                     DWORD type, const BYTE *data, DWORD dataSize)
 {
-    std::shared_ptr<Key> key;
-    std::string path;
-    REGSAM access;
-    if (!Resolve(handle, &key, &path, &access))
-        return ERROR_INVALID_HANDLE;
     if (!(access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     LONG fault = MatchingFault(TheRegistry().writeFaults, path);
@@ -352,6 +348,21 @@ LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, con
     key->values[sim::detail::Lower(valueName != nullptr ? valueName : "")] =
         sim::RegValue{ type, std::string((const char *)data, dataSize) };
     return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, const BYTE *data, DWORD dataSize)
+{
+    std::shared_ptr<Key> key;
+    std::string path;
+    REGSAM access;
+    if (!Resolve(handle, &key, &path, &access))
+        return ERROR_INVALID_HANDLE;
+    LONG result = SetValue(key, path, access, valueName, type, data, dataSize);
+    sim::JournalEntry entry{ sim::JournalEntry::RegistryValueSet, path, valueName != nullptr ? valueName : "",
+                             data != nullptr ? std::string((const char *)data, dataSize) : std::string(), type };
+    entry.error = (DWORD)result;
+    sim::detail::AddJournal(entry);
+    return result;
 }
 
 LONG WINAPI RegCloseKey(HKEY handle)

@@ -7,6 +7,7 @@ struct UserState {
     sim::User user;
     std::vector<sim::MessageBoxRecord> boxes;
     std::vector<sim::TraceEntry> trace;
+    std::vector<sim::JournalEntry> journal;
 };
 
 UserState &TheUser()
@@ -34,10 +35,16 @@ const std::vector<TraceEntry> &Trace()
     return TheUser().trace;
 }
 
+const std::vector<JournalEntry> &Journal()
+{
+    return TheUser().journal;
+}
+
 void ClearRecords()
 {
     TheUser().boxes.clear();
     TheUser().trace.clear();
+    TheUser().journal.clear();
 }
 
 }  // namespace sim
@@ -52,6 +59,14 @@ void ResetUser()
 void AddTrace(const TraceEntry &entry)
 {
     TheUser().trace.push_back(entry);
+    if (entry.kind == TraceEntry::DialogOpened || entry.kind == TraceEntry::DialogClosed)
+        AddJournal({ entry.kind == TraceEntry::DialogOpened ? JournalEntry::DialogShown : JournalEntry::DialogClosed,
+                     entry.text });
+}
+
+void AddJournal(const JournalEntry &entry)
+{
+    TheUser().journal.push_back(entry);
 }
 
 const User &CurrentUser()
@@ -78,6 +93,9 @@ int AskMessageBox(MessageBoxRecord &record)
         Fail("the user answered " + std::to_string(answer) + " to a box without that button: \"" + AnsiToUtf8(record.text) + "\"");
     state.boxes[index].answer = answer;
     record.answer = answer;
+    JournalEntry shown{ JournalEntry::MessageBoxShown, record.caption, "", record.text, record.type };
+    shown.answer = answer;
+    AddJournal(shown);
     return answer;
 }
 

@@ -951,6 +951,59 @@ def expand_placeholders(text, prefix, start, size_of):
     return PLACEHOLDER.sub(value, text)
 
 
+def check_dry_run(scenario, prefix, records, start):
+    """dry-run: the host's dry run of the same distribution (scripts/check-distribution.sh --json)
+    recorded exactly what this Wine run left: the copied files, the registry values, the shortcuts,
+    the configuration file, the final report's text; and no other file in the target directory."""
+    dist = host_path(prefix, scenario.dist)
+    result = subprocess.run(["bash", os.path.join(ROOT, "scripts", "check-distribution.sh"), "--json",
+                             "--language", scenario.language, dist], capture_output=True, timeout=WINE_COMMAND_TIMEOUT)
+    if result.returncode != 0:
+        return [f"the dry run exits {result.returncode}: {result.stdout.decode(errors='replace')[-400:]}"
+                f"{result.stderr.decode(errors='replace')[-400:]}"]
+    dry = json.loads(result.stdout)
+    machine = dry["machine"]
+
+    def wine(text):
+        # The dry run's machine folders are the prefix's under other names.
+        text = text.replace(machine["profile"], profile_folder(prefix))
+        text = text.replace(machine["windows"], start["windows"])
+        return text.replace(machine["installer_folder"], scenario.dist + "\\")
+
+    problems, targets = [], set()
+    for step in dry["steps"]:
+        kind = step["kind"]
+        if kind == "copy":
+            path = find_case_insensitive(host_path(prefix, wine(step["destination"])))
+            with open(host_path(prefix, wine(step["source"])), "rb") as f:
+                source = f.read()
+            if path is None or open(path, "rb").read() != source or len(source) != step["size"]:
+                problems.append(f"dry run copies {step['source']} to {step['destination']} ({step['size']} bytes); "
+                                f"Wine's copy is missing or differs")
+            elif path:
+                targets.add(os.path.normcase(path))
+        elif kind == "registry" and "error" not in step:
+            problems += check_reg(prefix, ["reg", step["key"], step["name"], "=", wine(step["value"])])
+        elif kind == "shortcut":
+            problems += check_link(prefix, ["lnk", wine(step["file"]), "local_path=" + wine(step["target"]),
+                                            "description=" + step["description"], "icon_location=" + wine(step["icon"]),
+                                            f"icon_index={step['index']}", f"show_command={step['show']}"])
+        elif kind == "configuration":
+            state = "absent" if step["result"] == "deleted" else "exists"
+            problems += check_file(scenario, prefix, {}, ["file", wine(step["path"]), state])
+    target = next((s["directory"] for s in dry["steps"] if s["kind"] == "directory-dialog"), None)
+    folder = find_case_insensitive(host_path(prefix, wine(target))) if target else None
+    for base, _, names in os.walk(folder or os.devnull):
+        for name in names:
+            if os.path.normcase(os.path.join(base, name)) not in targets:
+                problems.append(f"Wine left {os.path.join(base, name)}, which the dry run does not copy")
+    boxes = [r.get("text") for r in records if r.get("kind") == "box"]
+    dry_boxes = [wine(s["text"]) for s in dry["steps"] if s["kind"] == "box"]
+    if boxes != dry_boxes:
+        problems.append(f"message boxes: Wine showed {boxes}, the dry run {dry_boxes}")
+    return [f"dry run: {p}" for p in problems]
+
+
 def check_expectations(scenario, records, prefix, dist_files, run_dir):
     problems = []
     start = next((r for r in records if r.get("kind") == "start"), None)
@@ -1015,6 +1068,8 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
                 problems += [f"line {number}: {p}" for p in check_reg(prefix, words)]
             elif words[0] == "lnk":
                 problems += [f"line {number}: {p}" for p in check_link(prefix, words)]
+            elif words[0] == "dry-run":
+                problems += [f"line {number}: {p}" for p in check_dry_run(scenario, prefix, records, start)]
             elif words[0] == "bitmap":
                 problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words, records, source)]
             elif words[0] in ("status", "unmatched", "ignore"):

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# A publisher's dry run: installs a distribution folder with the installer's own code on the host's
+# stand-in (no Wine), prints every step it would take and the script's silent pitfalls.
+#   scripts/check-distribution.sh [--json] [--language en|fr|it] [--script FILE] DIR
+# Exit code: 0 clean, 1 warnings, 2 the script cannot be read or nothing would be installed.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build="$repo/build/check"
+program="$build/check-distribution"
+
+# Built on its own, without the sanitizers of the host preset, so that a check takes milliseconds.
+quiet() {
+    local log
+    log=$(mktemp)
+    if ! "$@" >"$log" 2>&1; then cat "$log" >&2; rm -f "$log"; exit 2; fi
+    rm -f "$log"
+}
+if [ ! -x "$program" ]; then
+    bash "$repo/scripts/install-deps.sh" >&2
+fi
+[ -f "$build/build.ninja" ] || quiet cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+quiet cmake --build "$build" --target check-distribution -j 2
+
+# samples/ is the demo distribution but for its two programs, which the win32 build makes from
+# samples/src; the folder checked is laid out as the demo lays it out.
+args=("$@")
+last=$(( ${#args[@]} - 1 ))
+if [ "$last" -ge 0 ] && [ -d "${args[$last]}" ] &&
+   [ "$(cd "${args[$last]}" && pwd -P)" = "$(cd "$repo/samples" && pwd -P)" ]; then
+    built="$repo/build/win32/samples"
+    if [ ! -f "$built/Quillet.exe" ] || [ ! -f "$built/Unquil.exe" ]; then
+        bash "$repo/scripts/install-deps.sh" >&2
+        (cd "$repo" && quiet cmake --preset win32 && quiet cmake --build --preset win32 --target sample_Quillet sample_Unquil)
+    fi
+    folder=$(mktemp -d "${TMPDIR:-/tmp}/quillet-samples-XXXXXX")
+    trap 'rm -rf "$folder"' EXIT
+    find "$repo/samples" -maxdepth 1 -type f ! -name '.*' ! -name '*.sh' -exec cp -p {} "$folder/" \;
+    cp -p "$built/Quillet.exe" "$built/Unquil.exe" "$folder/"
+    args[$last]="$folder"
+fi
+status=0
+"$program" "${args[@]}" || status=$?
+exit "$status"

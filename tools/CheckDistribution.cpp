@@ -1,0 +1,53 @@
+// check-distribution DIR [--script FILE] [--language en|fr|it] [--json]: the dry run of a
+// distribution folder, printed; exit 0 clean, 1 with warnings, 2 when it would install nothing.
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "tools/DryRun.h"
+
+static const char USAGE[] =
+    "usage: check-distribution [--script FILE] [--language en|fr|it] [--json] DIR\n";
+
+int main(int argc, char **argv)
+{
+    DryRunOptions options;
+    bool json = false;
+    for (int i = 1; i < argc; i++) {
+        std::string argument = argv[i];
+        if (argument == "--json") {
+            json = true;
+        } else if ((argument == "--script" || argument == "--language") && i + 1 < argc) {
+            (argument == "--script" ? options.ScriptFile : options.Language) = argv[++i];
+        } else if (argument.compare(0, 1, "-") != 0 && options.Folder.empty()) {
+            options.Folder = argument;
+        } else {
+            fputs(USAGE, stderr);
+            return DRY_RUN_FAILS;
+        }
+    }
+    struct stat info;
+    if (options.Folder.empty() || stat(options.Folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        (options.Language != "en" && options.Language != "fr" && options.Language != "it")) {
+        fputs(USAGE, stderr);
+        if (!options.Folder.empty() && (stat(options.Folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)))
+            fprintf(stderr, "check-distribution: %s is not a folder\n", options.Folder.c_str());
+        return DRY_RUN_FAILS;
+    }
+
+    const char *temporary = getenv("TMPDIR");
+    std::string sandbox = std::string(temporary != NULL && *temporary ? temporary : "/tmp") +
+                          "/check-distribution-XXXXXX";
+    if (mkdtemp(&sandbox[0]) == NULL) {
+        perror("check-distribution: cannot make a sandbox folder");
+        return DRY_RUN_FAILS;
+    }
+    DryRunResult result = RunDryRun(options, sandbox);
+    rmdir(sandbox.c_str());
+    fputs((json ? FormatJson(result) : FormatText(result)).c_str(), stdout);
+    return result.ExitCode;
+}

@@ -1,0 +1,623 @@
+// The dry run itself: the distribution folder mapped read-only as the installer's own directory on a
+// default machine of the stand-in, the installer's real entry point run to its end with a user who
+// accepts every default, and its journal turned into the steps a publisher reads.
+#include <windows.h>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "SimControl.h"
+#include "core/InstallState.h"
+#include "resources/resource.h"
+#include "tools/DryRun.h"
+#include "ui/Background.h"
+
+namespace {
+
+const char SHELL_FOLDERS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char VERSION_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion";
+const char DEFAULT_INSTALLER[] = "setup.exe";
+const char SCRIPT_EXTENSION[] = ".inf";
+const char CONFIGURATION_FILE[] = "Quillet.cfg";
+const char DIRECTORY_TEMPLATE[] = "DIRECTORY";
+const char COPY_TEMPLATE[] = "COPY";
+const char REGISTRATION_TEMPLATE[] = "REGISTRATION";
+
+enum {
+    NAME_BUFFER = 32,
+    TEXT_BUFFER = 512,
+    PATH_LIMIT = 259,   // characters a 260-byte path keeps
+    VALUE_LIMIT = 127,  // characters a 128-byte field keeps
+};
+
+std::string Lower(std::string text)
+{
+    for (char &c : text)
+        c = (char)tolower((unsigned char)c);
+    return text;
+}
+
+bool EndsWith(const std::string &text, const std::string &ending)
+{
+    return text.size() >= ending.size() && Lower(text.substr(text.size() - ending.size())) == Lower(ending);
+}
+
+std::vector<std::string> FolderEntries(const std::string &folder)
+{
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(folder.c_str())) {
+        while (dirent *entry = readdir(dir))
+            names.push_back(entry->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The entry of `folder` named `name` without regard to case, as Windows finds it; empty when none.
+std::string FindInFolder(const std::string &folder, const std::string &name)
+{
+    for (const std::string &entry : FolderEntries(folder)) {
+        if (Lower(entry) == Lower(name))
+            return entry;
+    }
+    return "";
+}
+
+std::string Stem(const std::string &name)
+{
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string RealPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+bool ReadHostFile(const std::string &path, std::string *bytes)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return false;
+    std::ostringstream content;
+    content << file.rdbuf();
+    *bytes = content.str();
+    return true;
+}
+
+std::string ErrorText(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: return "file not found";
+    case ERROR_PATH_NOT_FOUND: return "path not found";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_SHARING_VIOLATION: return "sharing violation";
+    case ERROR_INVALID_NAME: return "invalid name";
+    case ERROR_FILENAME_EXCED_RANGE: return "name too long";
+    case ERROR_DISK_FULL: return "disk full";
+    case ERROR_ALREADY_EXISTS: return "already exists";
+    default: return "error " + std::to_string(error);
+    }
+}
+
+std::string ButtonsOf(UINT type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return "OK, Cancel";
+    case MB_YESNO: return "Yes, No";
+    case MB_YESNOCANCEL: return "Yes, No, Cancel";
+    default: return "OK";
+    }
+}
+
+std::string IconOf(UINT type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONERROR: return "error";
+    case MB_ICONQUESTION: return "question";
+    case MB_ICONWARNING: return "warning";
+    case MB_ICONINFORMATION: return "information";
+    default: return "none";
+    }
+}
+
+std::string AnswerOf(int answer)
+{
+    switch (answer) {
+    case IDOK: return "OK";
+    case IDCANCEL: return "Cancel";
+    case IDYES: return "Yes";
+    case IDNO: return "No";
+    default: return std::to_string(answer);
+    }
+}
+
+LANGID LanguageOf(const std::string &code)
+{
+    return code == "fr" ? 1036 : code == "it" ? 1040 : 1033;
+}
+
+std::string ResourceString(UINT id)
+{
+    char text[TEXT_BUFFER];
+    LoadStringA(sim::Instance(), id, text, TEXT_BUFFER);
+    return text;
+}
+
+std::string FormattedString(UINT id, const std::string &argument)
+{
+    char text[TEXT_BUFFER];
+    wsprintfA(text, ResourceString(id).c_str(), argument.c_str());
+    return text;
+}
+
+// Something the dry run's user saw in a dialog, placed before journal entry `At`.
+struct Note {
+    size_t At;
+    DryRunStep Step;
+};
+
+DryRunStep MakeStep(const std::string &kind, std::vector<StepField> fields)
+{
+    DryRunStep step;
+    step.Kind = kind;
+    step.Fields = std::move(fields);
+    return step;
+}
+
+StepField Text(const std::string &name, const std::string &ansi)
+{
+    return { name, AnsiToUtf8(ansi), false };
+}
+
+StepField Number(const std::string &name, uint64_t value)
+{
+    return { name, std::to_string(value), true };
+}
+
+class DryRun {
+public:
+    DryRun(const DryRunOptions &options, const std::string &sandbox) : options_(options), sandbox_(sandbox) {}
+    DryRunResult Run();
+
+private:
+    void LocateScript();
+    void LayOutMachine();
+    void RunInstaller();
+    void ReadJournal(const std::vector<sim::JournalEntry> &journal);
+    void FlushEntry();
+    void CheckBitmap();
+    void CheckPaths();
+    // Each pitfall once a line; an entry without '=' has already been told to name no file.
+    void Warn(int line, const std::string &code, const std::string &text)
+    {
+        for (const DryRunWarning &warning : result_.Warnings) {
+            if (warning.Line == line && (warning.Code == code || (warning.Code == "no-equals" && code == "missing-source")))
+                return;
+        }
+        result_.Warnings.push_back({ line, code, text });
+    }
+
+    const DryRunOptions &options_;
+    std::string sandbox_;
+    DryRunResult result_;
+    std::string scriptHost_;
+    std::string scriptBytes_;
+    bool scriptReadable_ = false;
+    ScriptFacts facts_;
+    std::vector<Note> notes_;
+    std::string failure_;
+
+    // The [Files] entry being copied during the walk of the journal.
+    struct Copy {
+        bool Active = false;
+        size_t Index = 0;
+        std::string Source, Destination;
+        DWORD DestinationError = 0;
+        bool Closed = false;
+    } copy_;
+    size_t copies_ = 0;
+    size_t copied_ = 0;
+};
+
+// The script by the installer's naming rule: the installer's name with ".inf" for its extension.
+void DryRun::LocateScript()
+{
+    const std::string &folder = options_.Folder;
+    result_.Installer = DEFAULT_INSTALLER;
+    if (!options_.ScriptFile.empty()) {
+        scriptHost_ = options_.ScriptFile;
+        std::string name = scriptHost_.substr(scriptHost_.rfind('/') + 1);
+        std::string parent = scriptHost_.find('/') == std::string::npos
+                                 ? "."
+                                 : scriptHost_.substr(0, scriptHost_.rfind('/'));
+        if (RealPath(parent) == RealPath(folder) && EndsWith(name, SCRIPT_EXTENSION) &&
+            name.substr(name.size() - 4) == SCRIPT_EXTENSION) {
+            std::string installer = FindInFolder(folder, Stem(name) + ".exe");
+            result_.Installer = installer.empty() ? Stem(name) + ".exe" : installer;
+        } else {
+            // A script kept elsewhere is shown to the installer in the place of its own.
+            sim::MapPath(result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION, scriptHost_);
+        }
+    } else {
+        std::vector<std::string> installers;
+        for (const std::string &entry : FolderEntries(folder)) {
+            if (EndsWith(entry, ".exe") && !FindInFolder(folder, Stem(entry) + SCRIPT_EXTENSION).empty())
+                installers.push_back(entry);
+        }
+        for (const std::string &installer : installers) {
+            if (Lower(installer) == DEFAULT_INSTALLER || installers.size() == 1)
+                result_.Installer = installer;
+        }
+        std::string script = FindInFolder(folder, Stem(result_.Installer) + SCRIPT_EXTENSION);
+        scriptHost_ = folder + "/" + (script.empty() ? Stem(result_.Installer) + SCRIPT_EXTENSION : script);
+    }
+    result_.Script = result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION;
+    scriptReadable_ = ReadHostFile(scriptHost_, &scriptBytes_);
+}
+
+void DryRun::LayOutMachine()
+{
+    const DryRunMachine &machine = result_.Machine;
+    sim::SetLanguage(LanguageOf(options_.Language));
+    sim::SetModulePath(machine.InstallerFolder + result_.Installer);
+    sim::SetCurrentDirectory(machine.InstallerFolder);
+    sim::SetWindowsDirectory(machine.WindowsDirectory);
+    // The folders a Windows machine has, each with the hidden file it keeps there.
+    for (const std::string &folder : { machine.ProgramFiles, machine.Programs, machine.Desktop })
+        sim::PutFile(folder + "\\desktop.ini", "");
+    // The editor's settings from an earlier installation, which a clean one removes.
+    sim::PutFile(machine.WindowsDirectory + "\\" + CONFIGURATION_FILE, "[Quillet]\r\n");
+    sim::RegPutString(HKEY_LOCAL_MACHINE, VERSION_KEY, "ProgramFilesDir", machine.ProgramFiles);
+    sim::RegPutString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Programs", machine.Programs);
+    sim::RegPutString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Desktop", machine.Desktop);
+}
+
+void DryRun::RunInstaller()
+{
+    sim::User user;
+    user.onMessageBox = [](const sim::MessageBoxRecord &box) {
+        return (box.type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+    };
+    user.onDialog = [this](HWND dialog, const std::string &name) {
+        size_t at = sim::Journal().size();
+        if (name == DIRECTORY_TEMPLATE) {
+            notes_.push_back({ at, MakeStep("directory-dialog",
+                                            { Text("caption", sim::WindowText(dialog)),
+                                              Text("prompt", sim::ControlText(dialog, IDC_DIRECTORY_PROMPT)),
+                                              Text("directory", sim::ControlText(dialog, IDC_DIRECTORY_EDIT)),
+                                              Text("size", sim::ControlText(dialog, IDC_DIRECTORY_SIZE)),
+                                              Text("answer", "Install") }) });
+            sim::PressButton(dialog, IDC_DIRECTORY_INSTALL);
+        } else if (name == REGISTRATION_TEMPLATE) {
+            notes_.push_back({ at, MakeStep("file-types-dialog",
+                                            { Text("caption", sim::WindowText(dialog)),
+                                              Text("suffixes", sim::ControlText(dialog, IDC_REGISTRATION_SUFFIXES)),
+                                              Text("answer", "Yes") }) });
+            sim::PressButton(dialog, IDC_REGISTRATION_YES);
+        } else {
+            throw sim::SimFailure("an unknown dialog " + name + " waits for the user");
+        }
+    };
+    sim::SetUser(user);
+    char commandLine[] = "";
+    try {
+        WinMain(sim::Instance(), nullptr, commandLine, SW_SHOWNORMAL);
+    } catch (const sim::SimFailure &failure) {
+        failure_ = std::string("the installer stopped on the stand-in: ") + failure.what();
+    }
+}
+
+// The [Files] entry whose copy has ended, as a step.
+void DryRun::FlushEntry()
+{
+    if (!copy_.Active)
+        return;
+    copy_.Active = false;
+    const FilesEntry *entry = copy_.Index < facts_.Files.size() ? &facts_.Files[copy_.Index] : nullptr;
+    int line = entry != nullptr ? entry->Line : 0;
+    if (copy_.DestinationError != 0 || !copy_.Closed) {
+        std::string reason = copy_.DestinationError != 0 ? "destination cannot be opened (" +
+                                                               ErrorText(copy_.DestinationError) + ")"
+                                                         : "the copy was cut short";
+        result_.Steps.push_back(MakeStep("not-copied", { Text("source", copy_.Source),
+                                                         Text("destination", copy_.Destination),
+                                                         Text("reason", reason) }));
+        Warn(line, "copy-fails", "destination \"" + AnsiToUtf8(copy_.Destination) + "\": " + reason);
+    }
+}
+
+void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
+{
+    std::set<std::string> linkFiles;
+    for (const sim::LinkRecord &link : sim::Links())
+        linkFiles.insert(Lower(link.file));
+    size_t links = 0;
+    size_t nextNote = 0;
+    bool copying = false;
+    for (size_t at = 0; at <= journal.size(); at++) {
+        for (; nextNote < notes_.size() && notes_[nextNote].At == at; nextNote++)
+            result_.Steps.push_back(notes_[nextNote].Step);
+        if (at == journal.size())
+            break;
+        const sim::JournalEntry &entry = journal[at];
+        switch (entry.kind) {
+        case sim::JournalEntry::DialogShown:
+            copying = copying || entry.path == COPY_TEMPLATE;
+            break;
+        case sim::JournalEntry::DialogClosed:
+            if (entry.path == COPY_TEMPLATE) {
+                FlushEntry();
+                copying = false;
+            }
+            break;
+        case sim::JournalEntry::FileOpened:
+            if (!copying || linkFiles.count(Lower(entry.path)))
+                break;
+            if (!(entry.type & GENERIC_WRITE)) {
+                // Each entry opens its source once, in the order of [Files].
+                FlushEntry();
+                copy_ = Copy();
+                copy_.Index = copies_++;
+                copy_.Source = entry.path;
+                if (entry.error != 0) {
+                    const FilesEntry *line = copy_.Index < facts_.Files.size() ? &facts_.Files[copy_.Index] : nullptr;
+                    result_.Steps.push_back(MakeStep("not-copied",
+                                                     { Text("source", entry.path),
+                                                       Text("reason", "source cannot be opened (" +
+                                                                          ErrorText(entry.error) + ")") }));
+                    std::string source = line != nullptr ? line->Source : entry.path;
+                    Warn(line != nullptr ? line->Line : 0, "missing-source",
+                         source.empty() ? "the entry names no source file: it counts as a failed copy"
+                                        : "source \"" + AnsiToUtf8(source) + "\" cannot be opened (" +
+                                              ErrorText(entry.error) +
+                                              "): the user is warned and the file is not copied");
+                } else {
+                    copy_.Active = true;
+                }
+            } else if (copy_.Active) {
+                copy_.Destination = entry.path;
+                copy_.DestinationError = entry.error;
+            }
+            break;
+        case sim::JournalEntry::FileClosed:
+            if (copying && copy_.Active && !linkFiles.count(Lower(entry.path)) && entry.path == copy_.Destination) {
+                struct stat info;
+                uint64_t size = stat(sim::HostPath(copy_.Source).c_str(), &info) == 0 ? (uint64_t)info.st_size : 0;
+                copy_.Closed = entry.bytes == size;
+                if (copy_.Closed) {
+                    result_.Steps.push_back(MakeStep("copy", { Text("source", copy_.Source),
+                                                               Text("destination", copy_.Destination),
+                                                               Number("size", entry.bytes) }));
+                    copied_++;
+                    copy_.Active = false;
+                }
+            }
+            break;
+        case sim::JournalEntry::DirectoryCreated:
+            if (entry.error == 0)
+                result_.Steps.push_back(MakeStep("directory", { Text("path", entry.path) }));
+            else if (entry.error != ERROR_ALREADY_EXISTS)
+                result_.Steps.push_back(
+                    MakeStep("directory", { Text("path", entry.path), Text("error", ErrorText(entry.error)) }));
+            break;
+        case sim::JournalEntry::RegistryValueSet: {
+            std::string value = entry.data;
+            if (!value.empty() && value.back() == '\0')
+                value.pop_back();
+            std::vector<StepField> fields = { Text("key", entry.path),
+                                              Text("name", entry.name.empty() ? "@" : entry.name),
+                                              Text("type", entry.type == REG_SZ ? "REG_SZ" : std::to_string(entry.type)),
+                                              Text("value", value) };
+            if (entry.error != 0)
+                fields.push_back(Text("error", ErrorText(entry.error)));
+            result_.Steps.push_back(MakeStep("registry", fields));
+            break;
+        }
+        case sim::JournalEntry::LinkSaved: {
+            const sim::LinkRecord &link = sim::Links()[links++];
+            result_.Steps.push_back(MakeStep("shortcut", { Text("file", link.file), Text("target", link.target),
+                                                           Text("description", link.description),
+                                                           Text("icon", link.iconFile),
+                                                           Number("index", (uint64_t)(int64_t)link.iconIndex),
+                                                           Number("show", (uint64_t)link.showCommand) }));
+            break;
+        }
+        case sim::JournalEntry::MessageBoxShown:
+            result_.Steps.push_back(MakeStep("box", { Text("caption", entry.path), Text("text", entry.data),
+                                                      Text("icon", IconOf(entry.type)),
+                                                      Text("buttons", ButtonsOf(entry.type)),
+                                                      Text("answer", AnswerOf(entry.answer)) }));
+            break;
+        case sim::JournalEntry::FileDeleted:
+            if (EndsWith(entry.path, std::string("\\") + CONFIGURATION_FILE))
+                result_.Steps.push_back(MakeStep("configuration", { Text("path", entry.path),
+                                                                    Text("result", entry.error == 0
+                                                                                       ? "deleted"
+                                                                                       : "not deleted (" +
+                                                                                             ErrorText(entry.error) +
+                                                                                             ")") }));
+            break;
+        }
+    }
+    FlushEntry();
+}
+
+// The backdrop's bitmap through the installer's own loader, apart from the run.
+void DryRun::CheckBitmap()
+{
+    if (State.BitmapName[0] == '\0' || facts_.BitmapLine == 0)
+        return;
+    std::string refused;
+    sim::User user;
+    user.onMessageBox = [&refused](const sim::MessageBoxRecord &box) {
+        refused = box.text;
+        return IDOK;
+    };
+    sim::SetUser(user);
+    HDC dc = CreateCompatibleDC(NULL);
+    HBITMAP bitmap = LoadBitmapFile(sim::Instance(), State.ClassName, NULL, State.BitmapPath, dc, NULL, NULL);
+    if (bitmap != NULL)
+        DeleteObject(bitmap);
+    DeleteDC(dc);
+    if (bitmap == NULL)
+        Warn(facts_.BitmapLine, "bitmap-refused",
+             "the bitmap loader refuses " + AnsiToUtf8(State.BitmapName) +
+                 (refused.empty() ? std::string() : ": \"" + AnsiToUtf8(refused) + "\""));
+}
+
+// Paths the installer composes in fixed buffers, cut on this machine.
+void DryRun::CheckPaths()
+{
+    const DryRunMachine &machine = result_.Machine;
+    std::string application = State.ApplicationName;
+    if (facts_.ApplicationLine != 0) {
+        if (machine.ProgramFiles.size() + 1 + application.size() > VALUE_LIMIT)
+            Warn(facts_.ApplicationLine, "path-cut",
+                 "the proposed directory " + machine.ProgramFiles + "\\" + AnsiToUtf8(application) +
+                     " is cut at 127 characters");
+        if (machine.Programs.size() + 1 + application.size() > VALUE_LIMIT)
+            Warn(facts_.ApplicationLine, "path-cut", "the program group's folder is cut at 127 characters");
+    }
+    std::string target = State.TargetDirectory;
+    for (const FilesEntry &entry : facts_.Files) {
+        size_t base = entry.WindowsDirectory ? machine.WindowsDirectory.size() : target.size();
+        if (base + 1 + entry.Destination.size() > PATH_LIMIT)
+            Warn(entry.Line, "path-cut", "the destination's path is cut at 259 characters");
+        if (machine.InstallerFolder.size() + entry.Source.size() > PATH_LIMIT)
+            Warn(entry.Line, "path-cut", "the source's path is cut at 259 characters");
+    }
+    std::string group = State.GroupFolder;
+    for (const GroupEntry &entry : facts_.Group) {
+        bool cut = target.size() + 1 + entry.Target.size() > PATH_LIMIT ||
+                   group.size() + 1 + entry.Name.size() > PATH_LIMIT ||
+                   machine.Desktop.size() + 1 + entry.Name.size() > PATH_LIMIT ||
+                   (!entry.IconFile.empty() && entry.IconFile[0] == '%' &&
+                    target.size() + entry.IconFile.size() > PATH_LIMIT);
+        if (cut)
+            Warn(entry.Line, "path-cut", "a path of this shortcut is cut at 259 characters");
+    }
+}
+
+DryRunResult DryRun::Run()
+{
+    result_.Language = options_.Language;
+    sim::Reset(sandbox_);
+    sim::MapPath(result_.Machine.InstallerFolder, RealPath(options_.Folder));
+    LocateScript();
+    LayOutMachine();
+
+    ScriptNames names;
+    names.Install = ResourceString(IDS_INSTALL_SECTION);
+    names.Files = ResourceString(IDS_FILES_SECTION);
+    names.Group = ResourceString(IDS_GROUP_SECTION);
+    names.Registration = ResourceString(IDS_REGISTRATION_SECTION);
+    names.Application = ResourceString(IDS_APPLICATION_KEY);
+    names.Bitmap = ResourceString(IDS_BITMAP_KEY);
+    names.Caption = ResourceString(IDS_CAPTION_KEY);
+    names.Directory = ResourceString(IDS_DIRECTORY_KEY);
+    names.Suffixes = ResourceString(IDS_SUFFIXES_KEY);
+    if (scriptReadable_)
+        result_.Warnings = FindScriptPitfalls(scriptBytes_, names, &facts_);
+
+    RunInstaller();
+    std::vector<sim::JournalEntry> journal = sim::Journal();
+    ReadJournal(journal);
+
+    std::string application = State.ApplicationName;
+    std::string last;
+    for (const sim::MessageBoxRecord &box : sim::MessageBoxes())
+        last = box.text;
+    result_.Report = last == FormattedString(IDS_REPORT_DONE_S, application)        ? "done"
+                     : last == FormattedString(IDS_REPORT_FAILED_S, application)    ? "failed"
+                     : last == FormattedString(IDS_REPORT_ABANDONED_S, application) ? "abandoned"
+                                                                                    : "none";
+    bool deleted = std::any_of(result_.Steps.begin(), result_.Steps.end(),
+                               [](const DryRunStep &step) { return step.Kind == "configuration"; });
+    if (!deleted && result_.Report != "none")
+        result_.Steps.push_back(MakeStep("configuration",
+                                         { Text("path", result_.Machine.WindowsDirectory + "\\" + CONFIGURATION_FILE),
+                                           Text("result", "kept") }));
+
+    if (failure_.empty() && result_.Report != "none") {
+        CheckBitmap();
+        CheckPaths();
+    }
+    std::stable_sort(result_.Warnings.begin(), result_.Warnings.end(),
+                     [](const DryRunWarning &a, const DryRunWarning &b) { return a.Line < b.Line; });
+
+    // Why nothing would be installed, in the installer's own words where it gave them.
+    if (!failure_.empty()) {
+        result_.Failure = failure_;
+    } else if (result_.Report == "none") {
+        result_.Failure = last.empty() ? "the installer ends without a report"
+                                       : "the installer stops at start-up: \"" + AnsiToUtf8(last) + "\"";
+    } else if (copied_ == 0) {
+        result_.Failure = facts_.Files.empty() ? "[" + names.Files + "] lists no file"
+                                               : "no file of [" + names.Files + "] would be copied";
+    }
+    if (!result_.Failure.empty())
+        result_.ExitCode = DRY_RUN_FAILS;
+    else if (!result_.Warnings.empty() || result_.Report != "done")
+        result_.ExitCode = DRY_RUN_WARNINGS;
+    else
+        result_.ExitCode = DRY_RUN_CLEAN;
+    if (result_.ExitCode == DRY_RUN_WARNINGS && result_.Warnings.empty())
+        Warn(0, "report", "the installation ends with \"" + AnsiToUtf8(last) + "\"");
+
+    sim::SetUser(sim::User());
+    sim::Reset(sandbox_);
+    rmdir((sandbox_ + "/C/WINDOWS").c_str());
+    rmdir((sandbox_ + "/C/DIST").c_str());
+    rmdir((sandbox_ + "/C").c_str());
+    return result_;
+}
+
+}  // namespace
+
+std::string DryRunStep::Field(const std::string &name) const
+{
+    for (const StepField &field : Fields) {
+        if (field.Name == name)
+            return field.Value;
+    }
+    return "";
+}
+
+std::string AnsiToUtf8(const std::string &ansi)
+{
+    // Code page 1252 between 0x80 and 0x9F; the bytes it leaves undefined pass as U+FFFD.
+    static const unsigned short HIGH[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178,
+    };
+    std::string utf8;
+    for (unsigned char c : ansi) {
+        unsigned code = c >= 0x80 && c < 0xA0 ? HIGH[c - 0x80] : c;
+        if (code < 0x80) {
+            utf8 += (char)code;
+        } else if (code < 0x800) {
+            utf8 += (char)(0xC0 | (code >> 6));
+            utf8 += (char)(0x80 | (code & 0x3F));
+        } else {
+            utf8 += (char)(0xE0 | (code >> 12));
+            utf8 += (char)(0x80 | ((code >> 6) & 0x3F));
+            utf8 += (char)(0x80 | (code & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+DryRunResult RunDryRun(const DryRunOptions &options, const std::string &sandbox)
+{
+    return DryRun(options, sandbox).Run();
+}
