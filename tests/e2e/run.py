@@ -27,7 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SCENARIO_DIR = os.path.join(ROOT, "tests", "e2e", "scenarios")
 
 # Bump when the way the template is made changes, so that cached templates are rebuilt.
-TEMPLATE_RECIPE = 3
+TEMPLATE_RECIPE = 4
 TEMPLATE_STAMP = ".e2e-template"
 # Folders of the prefix that no scenario writes to and that make up nearly all of its size:
 # hard-linked into each copy instead of copied.
@@ -392,7 +392,9 @@ def template_ok(template, stamp):
     return all(os.path.lexists(os.path.join(template, n)) for n in needed)
 
 
-# Wine's own fonts (Debian's fonts-wine); wineboot registers the ones it finds there, so a template
+# Wine's own fonts (Debian's fonts-wine: MS Sans Serif, Tahoma, Marlett for the title bar's boxes).
+# Debian's Wine 8 looks for them beside its data folder ("/usr/share/wine/../fonts") and misses them,
+# so the template gets them in its own Fonts folder, where Wine loads every font it finds; a template
 # made before they were installed is made again.
 WINE_FONTS = "/usr/share/wine/fonts"
 
@@ -433,6 +435,10 @@ def make_template(wine, log):
             wine.stop_server(env)
             raise RuntimeError(f"template prefix: {' '.join(step)} failed with {result.returncode}")
     wine.stop_server(env)
+    fonts = os.path.join(building, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for name in wine_fonts():
+        shutil.copy2(os.path.join(WINE_FONTS, name), fonts)
     # Wine links the user's shell folders (Desktop, Documents, ...) to the home folder; each
     # scenario needs folders of its own, so the links become real folders.
     users = os.path.join(building, "drive_c", "users")
