@@ -15,7 +15,12 @@ static const char GET_BITMAP_CONTEXT[] = "GetBitmap";
 enum {
     FILE_HEADER_SIZE = 14,   // BITMAPFILEHEADER
     OFF_BITS_AT = 10,        // bfOffBits: where the pixels start
-    INFO_HEADER_SIZE = 40,   // BITMAPINFOHEADER, the smallest header the loader takes
+    CORE_HEADER_SIZE = 12,   // BITMAPCOREHEADER of OS/2 1.x files: WORD fields, RGBTRIPLE colours
+    CORE_WIDTH_AT = 4,
+    CORE_HEIGHT_AT = 6,
+    CORE_BIT_COUNT_AT = 10,
+    CORE_ENTRY_SIZE = 3,
+    INFO_HEADER_SIZE = 40,   // BITMAPINFOHEADER, the smallest of the longer headers
     HEADER_SIZE_AT = 0,      // offsets within the information header
     WIDTH_AT = 4,
     HEIGHT_AT = 8,
@@ -34,7 +39,7 @@ enum {
 static const DWORD LARGEST_PIECE = 0x7FFFFFFEu;
 
 // The two pieces of a bitmap file in memory: header with colour table, and pixels. Each block is
-// one byte larger than what is read into it and zero-filled.
+// one byte larger than what is read into it, or than a completed colour table, and zero-filled.
 struct BitmapPieces {
     HGLOBAL InfoBlock;
     BYTE *Info;
@@ -42,6 +47,8 @@ struct BitmapPieces {
     HGLOBAL BitsBlock;
     BYTE *Bits;
     DWORD BitsBytes;
+    LONG Width;   // of the picture, from whichever header the file has
+    LONG Height;
 };
 
 static DWORD ReadDword(const BYTE *at)
@@ -85,22 +92,43 @@ static BOOL IsDibBitCount(WORD bitCount)
     }
 }
 
-// Checks the information header and colour table held in `info` against what the platform will
-// read from it, and finds the number of pixel bytes to read. FALSE when the platform would read
-// beyond the two pieces, could not loop over the bitmap, or the sizes are beyond any memory.
-static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
+// What the platform makes of a header and colour table: the picture's size, the bytes it reads from
+// the first piece and the pixel bytes it reads from the second.
+struct DibMeasure {
+    LONG Width;
+    LONG Height;
+    DWORD InfoBytes;
+    DWORD PixelBytes;
+};
+
+// Checks the header and colour table held in `info` against what the platform will read from them.
+// FALSE when the platform would read beyond the two pieces, could not loop over the bitmap, or the
+// sizes are beyond any memory. Only a core header's colour table may be shorter than what is read:
+// such a header cannot say how many colours it uses, and files that hold only those are common, so
+// the table is completed (InfoBytes then exceeds `infoBytes`).
+static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DibMeasure *measure)
 {
     DWORD headerSize = ReadDword(info + HEADER_SIZE_AT);
-    LONG width = (LONG)ReadDword(info + WIDTH_AT);
-    LONG height = (LONG)ReadDword(info + HEIGHT_AT);
-    WORD bitCount = ReadWord(info + BIT_COUNT_AT);
-    DWORD compression = ReadDword(info + COMPRESSION_AT);
-    DWORD sizeImage = ReadDword(info + SIZE_IMAGE_AT);
-    DWORD colorsUsed = ReadDword(info + COLORS_USED_AT);
-
-    // The platform reads the header over its own stated size; smaller ones are not of this layout.
-    if (headerSize < INFO_HEADER_SIZE || headerSize > infoBytes)
-        return FALSE;
+    BOOL core = headerSize == CORE_HEADER_SIZE;
+    LONG width, height;
+    WORD bitCount;
+    DWORD compression = BI_RGB, sizeImage = 0, colorsUsed = 0, entrySize = CORE_ENTRY_SIZE;
+    if (core) {
+        width = ReadWord(info + CORE_WIDTH_AT);
+        height = ReadWord(info + CORE_HEIGHT_AT);
+        bitCount = ReadWord(info + CORE_BIT_COUNT_AT);
+    } else {
+        // The platform reads the header over its own stated size; smaller ones are not of this layout.
+        if (headerSize < INFO_HEADER_SIZE || headerSize > infoBytes)
+            return FALSE;
+        width = (LONG)ReadDword(info + WIDTH_AT);
+        height = (LONG)ReadDword(info + HEIGHT_AT);
+        bitCount = ReadWord(info + BIT_COUNT_AT);
+        compression = ReadDword(info + COMPRESSION_AT);
+        sizeImage = ReadDword(info + SIZE_IMAGE_AT);
+        colorsUsed = ReadDword(info + COLORS_USED_AT);
+        entrySize = COLOR_ENTRY_SIZE;
+    }
     // The platform refuses a negative width and answers a bitmap without width or height with
     // its 1 x 1 default bitmap: neither is the picture the file was meant to be.
     if (width <= 0 || height == 0 || !IsDibBitCount(bitCount))
@@ -116,8 +144,14 @@ static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
         DWORD most = (DWORD)1 << bitCount;
         entries = (colorsUsed == 0 || colorsUsed > most) ? most : colorsUsed;
     }
-    if (tableAt > infoBytes || entries > (infoBytes - tableAt) / COLOR_ENTRY_SIZE)
+    measure->InfoBytes = infoBytes;
+    if (core) {
+        DWORD tableEnd = tableAt + entries * entrySize;  // at most 12 + 256 x 3
+        if (tableEnd > infoBytes)
+            measure->InfoBytes = tableEnd;
+    } else if (tableAt > infoBytes || entries > (infoBytes - tableAt) / entrySize) {
         return FALSE;
+    }
 
     // Uncompressed rows are padded to 4 bytes; the file must hold them all, and a size of 0
     // stands for exactly that many.
@@ -135,8 +169,27 @@ static BOOL MeasurePixels(const BYTE *info, DWORD infoBytes, DWORD *pixelBytes)
     }
     if (sizeImage > LARGEST_PIECE)
         return FALSE;
-    *pixelBytes = sizeImage;
+    measure->Width = width;
+    measure->Height = height;
+    measure->PixelBytes = sizeImage;
     return TRUE;
+}
+
+// Grows the first piece, header and colour table, to `bytes` and one more, the growth zero-filled;
+// 0, or the message of the failure. The block is left unlocked while it may move.
+static UINT GrowInfoPiece(BitmapPieces *pieces, DWORD bytes)
+{
+    GlobalUnlock(pieces->InfoBlock);
+    pieces->Info = NULL;
+    HGLOBAL grown = GlobalReAlloc(pieces->InfoBlock, (SIZE_T)bytes + 1, GMEM_MOVEABLE | GMEM_ZEROINIT);
+    if (grown == NULL)
+        return IDS_NO_MEMORY_S;
+    pieces->InfoBlock = grown;
+    pieces->Info = (BYTE *)GlobalLock(grown);
+    if (pieces->Info == NULL)
+        return IDS_NO_LOCK_S;
+    pieces->InfoBytes = bytes;
+    return 0;
 }
 
 // The three reads into the two pieces; 0, or the message of the failure. A piece that the file
@@ -151,7 +204,7 @@ static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
     if (!ReadWhole(file, fileHeader, FILE_HEADER_SIZE))
         return IDS_CANNOT_READ_S;
     DWORD offBits = ReadDword(fileHeader + OFF_BITS_AT);
-    if (offBits < FILE_HEADER_SIZE + INFO_HEADER_SIZE || offBits - FILE_HEADER_SIZE > LARGEST_PIECE)
+    if (offBits < FILE_HEADER_SIZE + CORE_HEADER_SIZE || offBits - FILE_HEADER_SIZE > LARGEST_PIECE)
         return IDS_NO_BITMAP_S;
     if (offBits > (DWORD)fileSize)
         return IDS_CANNOT_READ_S;
@@ -162,10 +215,19 @@ static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
         return failure;
     if (!ReadWhole(file, pieces->Info, pieces->InfoBytes))
         return IDS_CANNOT_READ_S;
-    if (!MeasurePixels(pieces->Info, pieces->InfoBytes, &pieces->BitsBytes))
+    DibMeasure measure;
+    if (!MeasurePixels(pieces->Info, pieces->InfoBytes, &measure))
         return IDS_NO_BITMAP_S;
-    if (pieces->BitsBytes > (DWORD)fileSize - offBits)
+    if (measure.PixelBytes > (DWORD)fileSize - offBits)
         return IDS_CANNOT_READ_S;
+    if (measure.InfoBytes > pieces->InfoBytes) {
+        failure = GrowInfoPiece(pieces, measure.InfoBytes);
+        if (failure != 0)
+            return failure;
+    }
+    pieces->Width = measure.Width;
+    pieces->Height = measure.Height;
+    pieces->BitsBytes = measure.PixelBytes;
 
     failure = AllocatePiece(pieces->BitsBytes, &pieces->BitsBlock, &pieces->Bits);
     if (failure != 0)
@@ -203,9 +265,9 @@ HBITMAP LoadBitmapFile(HINSTANCE instance, const char *caption, HWND owner, cons
     HBITMAP bitmap = NULL;
     if (failure == 0) {
         if (width != NULL)
-            *width = (LONG)ReadDword(pieces.Info + WIDTH_AT);
+            *width = pieces.Width;
         if (height != NULL)
-            *height = (LONG)ReadDword(pieces.Info + HEIGHT_AT);
+            *height = pieces.Height;
         const BITMAPINFO *info = (const BITMAPINFO *)pieces.Info;
         bitmap = CreateDIBitmap(dc, &info->bmiHeader, CBM_INIT, pieces.Bits, info, DIB_RGB_COLORS);
         if (bitmap == NULL)

@@ -62,7 +62,7 @@ void FailRead(const std::string &pathContains, uint64_t afterBytes, DWORD error 
 void FailWrite(const std::string &pathContains, uint64_t afterBytes, DWORD error = ERROR_DISK_FULL);
 void FailCreateDirectory(const std::string &pathContains, DWORD error, int times = -1);
 void FailSeek(const std::string &pathContains);                 // _llseek on a matching file fails
-void FailGlobalAlloc(int nth);                                   // the nth GlobalAlloc from now (1-based)
+void FailGlobalAlloc(int nth);                                   // the nth GlobalAlloc or GlobalReAlloc from now (1-based)
 void FailGlobalLock(int nth);
 void FailHeapAlloc(int nth);
 void FailRegistryOpen(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);

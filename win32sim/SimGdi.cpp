@@ -262,12 +262,23 @@ int MaskShift(DWORD mask)
     return shift;
 }
 
+// A colour field widened to 8 bits as Windows does it: the run of mask bits that starts at the
+// mask's lowest set bit, its top 8 bits when it is longer, otherwise its bits followed once by
+// their own top bits (5 bits 10000 give 0x84, a single bit gives 0xC0).
 BYTE Scale(DWORD value, DWORD mask)
 {
     if (mask == 0)
         return 0;
-    uint64_t max = mask >> MaskShift(mask);
-    return (BYTE)((uint64_t)((value & mask) >> MaskShift(mask)) * 255 / max);
+    int shift = MaskShift(mask);
+    int length = 0;
+    while (length < 32 - shift && ((uint64_t)mask >> (shift + length)) & 1)
+        length++;
+    uint64_t field = value;
+    int move = shift - (8 - length);
+    field = move < 0 ? field << -move : field >> move;
+    field &= length >= 8 ? 0xFFu : (0xFF00u >> length) & 0xFFu;
+    field |= field >> length;
+    return (BYTE)field;
 }
 
 void DecodeRle(const std::vector<BYTE> &bits, const DibLayout &l, const std::vector<COLORREF> &palette,
@@ -650,8 +661,14 @@ HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init
         DWORD masks[3] = { 0x7C00, 0x03E0, 0x001F };
         if (infoLayout.bitCount == 32)
             masks[0] = 0x00FF0000, masks[1] = 0x0000FF00, masks[2] = 0x000000FF;
-        if (infoLayout.masks)
+        if (infoLayout.masks) {
             memcpy(masks, infoBytes + MASKS_AT, MASKS_SIZE);
+            // Any set of masks is taken, overlapping or not, but a colour without a mask is refused.
+            if (masks[0] == 0 || masks[1] == 0 || masks[2] == 0) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return nullptr;
+            }
+        }
         std::vector<BYTE> pixels(infoLayout.pixelBytes);
         if (!pixels.empty())
             memcpy(pixels.data(), bits, pixels.size());

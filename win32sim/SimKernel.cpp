@@ -1075,6 +1075,38 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
     return (HGLOBAL)handle;
 }
 
+// A movable block grown or shrunk under the same handle, locked or not; its memory always moves,
+// so that a pointer kept from before the call is caught. Counts as an allocation for FailGlobalAlloc.
+HGLOBAL WINAPI GlobalReAlloc(HGLOBAL memory, SIZE_T bytes, UINT flags)
+{
+    World &w = TheWorld();
+    auto found = w.blocks.find((uintptr_t)memory);
+    if (found == w.blocks.end()) {
+        w.lastError = ERROR_INVALID_HANDLE;
+        return NULL;
+    }
+    if (CountdownFires(w.globalAllocCountdown)) {
+        w.lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
+    GlobalBlock &block = found->second;
+    void *moved = malloc(bytes == 0 ? 1 : bytes);
+    if (moved == nullptr) {
+        w.lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
+    size_t kept = block.size < bytes ? block.size : bytes;
+    if (kept != 0)
+        memcpy(moved, block.memory, kept);
+    // The growth is zero-filled only when asked; otherwise garbage, as in GlobalAlloc.
+    memset((char *)moved + kept, (flags & GMEM_ZEROINIT) ? 0 : 0xCD, (bytes == 0 ? 1 : bytes) - kept);
+    free(block.memory);
+    block.memory = moved;
+    block.size = bytes;
+    block.discarded = false;
+    return memory;
+}
+
 LPVOID WINAPI GlobalLock(HGLOBAL memory)
 {
     World &w = TheWorld();

@@ -144,6 +144,20 @@ void Memory()
     CHECK(bytes != NULL);
     if (bytes != NULL)
         CHECK_EQ(bytes[15], 0);
+    if (bytes != NULL)
+        bytes[0] = 'q';
+    CHECK(!GlobalUnlock(block));
+    // A movable block grows under its own handle, keeping its bytes, the growth zero-filled when asked.
+    CHECK(GlobalReAlloc(block, 4096, GMEM_MOVEABLE | GMEM_ZEROINIT) == block);
+    bytes = (unsigned char *)GlobalLock(block);
+    CHECK(bytes != NULL);
+    if (bytes != NULL) {
+        CHECK_EQ(bytes[0], 'q');
+        int nonZero = 0;
+        for (int i = 16; i < 4096; i++)
+            nonZero += bytes[i] != 0;
+        CHECK_EQ(nonZero, 0);
+    }
     CHECK(!GlobalUnlock(block));
     CHECK(GlobalFree(block) == NULL);
     // A movable block of no bytes exists but cannot be locked.
@@ -437,6 +451,22 @@ void Bitmaps(HINSTANCE instance)
     static const WORD fields[] = { 0xF800, 0x07E0, 0x001F, 0xFFFF };
     CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, masks, 12, fields), blue, white, red, green);
     CHECK_PIXELS(MakeDib(dc, 108, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, masks, 12, fields), blue, white, red, green);
+    // Any three masks but a zero one are taken, each field widened to 8 bits by repeating its top
+    // bits: 5 bits 11100 give 0xE7, 00100 give 0x21, 6 bits 100000 give 0x82, a mask of one bit 0xC0.
+    static const WORD halves[] = { 0x8410, 0x0000, 0xE000, 0x2000 };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, masks, 12, halves), RGB(0xE7, 0, 0),
+                 RGB(0x21, 0, 0), RGB(0x84, 0x82, 0x84), RGB(0, 0, 0));
+    static const DWORD singleBits[] = { 0x8000, 0x4000, 0x2000 };
+    CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, singleBits, 12, halves), RGB(0xC0, 0xC0, 0xC0),
+                 RGB(0, 0, 0xC0), RGB(0xC0, 0, 0), RGB(0, 0, 0));
+    static const DWORD zeroMasks[][3] = { { 0xF800, 0x07E0, 0 }, { 0xF800, 0, 0x001F }, { 0, 0x07E0, 0x001F } };
+    for (const DWORD *zero : zeroMasks) {
+        SetLastError(0xDEAD);
+        CHECK(MakeDib(dc, 40, 2, 2, 1, 16, BI_BITFIELDS, 0, 0, zero, 12, fields) == NULL);
+        CHECK_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    static const DWORD zeroBlue32[] = { 0xFF0000, 0xFF00, 0 };
+    CHECK(MakeDib(dc, 40, 2, 2, 1, 32, BI_BITFIELDS, 0, 0, zeroBlue32, 12, rgb) == NULL);
     // Run-length bits: bottom row 2 x index 1, then the top row 2 x index 3, then the end.
     static const BYTE runs[] = { 2, 1, 0, 0, 2, 3, 0, 1 };
     CHECK_PIXELS(MakeDib(dc, 40, 2, 2, 1, 8, BI_RLE8, sizeof runs, 4, quads, 16, runs), white, white, blue, blue);

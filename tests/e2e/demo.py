@@ -2,14 +2,17 @@
 """The demo: installs samples/ with the built setup.exe in a fresh Wine prefix (build/demo/prefix).
 
 On the user's display when there is a usable one (the user answers), otherwise on a virtual display
-where robot.exe answers as tests/e2e/demo.scn says, printing the transcript and leaving it with the
-screenshots in build/demo/.
+where robot.exe answers as tests/e2e/demo.scn says, printing the transcript and leaving it in
+build/demo/ with the screenshots as PNG and index.html, which shows them in order with their
+transcript lines. The distribution gets a payload made on the spot, large enough for the copy dialog
+to be seen at work.
 
     tests/e2e/demo.py [--robot] [--language en|fr|it]
 """
 
 import argparse
 import fcntl
+import html
 import os
 import shutil
 import subprocess
@@ -23,6 +26,12 @@ import run  # noqa: E402  (the runner's prefix, display and transcript helpers)
 ROOT = run.ROOT
 SAMPLES = os.path.join(ROOT, "samples")
 DEMO_RULES = os.path.join(ROOT, "tests", "e2e", "demo.scn")
+# The payload added to the samples' script and made on the spot: three files, so that the overall bar,
+# which moves only when a file is complete, moves too. At about 40 MB/s under Wine the copy dialog
+# then stays three seconds, long enough for the robot's pictures of it halfway through each file.
+PAYLOAD_FILES = 3
+PAYLOAD_BYTES = 48 << 20  # each
+PAGE = "index.html"
 
 
 def usable_display():
@@ -45,6 +54,46 @@ def sample_files(build):
     built = os.path.join(build, "samples")
     files += [os.path.join(built, name) for name in sorted(os.listdir(built)) if name.endswith(".exe")]
     return files + [os.path.join(build, "setup.exe")]
+
+
+def add_payload(dist_host):
+    """The payload files, and their [Files] lines first in that section of the distribution's script."""
+    data = run.pseudo_random_bytes(PAYLOAD_BYTES)
+    entries = []
+    for n in range(1, PAYLOAD_FILES + 1):
+        with open(os.path.join(dist_host, f"payload{n}.bin"), "wb") as f:
+            f.write(data)
+        entries.append(f"Demo payload {n}=demo\\payload{n}.bin;payload{n}.bin".encode("cp1252"))
+    script = os.path.join(dist_host, "setup.inf")
+    with open(script, "rb") as f:
+        lines = f.read().split(b"\n")
+    at = next(i for i, line in enumerate(lines) if line.strip() == b"[Files]") + 1
+    ending = b"\r" if lines[at - 1].endswith(b"\r") else b""
+    lines[at:at] = [entry + ending for entry in entries]
+    with open(script, "wb") as f:
+        f.write(b"\n".join(lines))
+
+
+def write_page(demo, records):
+    """The screenshots as PNG (the BMP files removed) and one page showing them in transcript order,
+    each under its window's transcript line; returns the page's path."""
+    convert = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
+    parts = []
+    for record in records:
+        parts.append(f"<p><code>{html.escape(run.describe(record))}</code></p>")
+        for shot in record.get("screenshots", []):
+            bmp = os.path.join(demo, shot)
+            png = os.path.splitext(shot)[0] + ".png"
+            if subprocess.run([convert, bmp, os.path.join(demo, png)]).returncode == 0:
+                os.remove(bmp)
+                parts.append(f'<p><img src="{html.escape(png)}" alt="{html.escape(shot)}"></p>')
+    page = os.path.join(demo, PAGE)
+    with open(page, "w", encoding="utf-8") as f:
+        f.write("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Quillet setup: the demo</title>\n"
+                "<style>body { font-family: sans-serif; background: #eee; } code { white-space: pre-wrap; }"
+                " img { border: 1px solid #888; }</style></head><body>\n<h1>Quillet setup: the demo</h1>\n"
+                + "\n".join(parts) + "\n</body></html>\n")
+    return page
 
 
 def main():
@@ -74,7 +123,7 @@ def main():
                 template = run.make_template(wine, log)
             os.makedirs(demo, exist_ok=True)
             for name in os.listdir(demo):
-                if name.endswith(".bmp") or name in ("transcript.jsonl", "wine.log"):
+                if name.endswith((".bmp", ".png")) or name in ("transcript.jsonl", "wine.log", PAGE):
                     os.remove(os.path.join(demo, name))
             run.remove_tree(home)
             os.makedirs(home)
@@ -87,6 +136,7 @@ def main():
         dist = temp + "\\" + os.path.basename(dist_host)
         for path in sample_files(build):
             shutil.copy2(path, dist_host)
+        add_payload(dist_host)
         installer = dist + "\\setup.exe"
         print(f"demo: distribution laid out in {dist} ({os.path.relpath(dist_host, ROOT)})")
 
@@ -114,11 +164,13 @@ def main():
                     timeout=run.DEFAULT_TIMEOUT + run.RUNNER_GRACE)
             wine.stop_server(env)
             print("demo: transcript")
-            for record in run.read_transcript(transcript):
+            records = run.read_transcript(transcript)
+            for record in records:
                 print("  " + run.describe(record))
-            shots = sorted(n for n in os.listdir(demo) if n.endswith(".bmp"))
-            print(f"demo: transcript and {len(shots)} screenshot(s) in {os.path.relpath(demo, ROOT)}"
-                  + (": " + ", ".join(shots) if shots else ""))
+            page = write_page(demo, records)
+            shots = sum(len(r.get("screenshots", [])) for r in records)
+            print(f"demo: transcript and {shots} screenshot(s) in {os.path.relpath(demo, ROOT)};"
+                  f" every window at a glance: {os.path.relpath(page, ROOT)}")
             status = result.returncode
             if status != 0:
                 print("demo: the robot met a window it had no answer for, or the installer did not end;"

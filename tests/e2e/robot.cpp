@@ -369,6 +369,21 @@ static bool PaintPending(HWND window)
     return false;
 }
 
+// The client area as soon as nothing is left to paint, for a window that never stops changing
+// while it works (the copy dialog's bars).
+static bool CapturePaintedClient(HWND window, Pixels *pixels)
+{
+    DWORD start = GetTickCount();
+    while (IsWindow(window)) {
+        if (!PaintPending(window) && CaptureClient(window, pixels))
+            return true;
+        if (GetTickCount() - start > PAINT_WAIT_MS)
+            return false;
+        Sleep(PAINT_POLL_MS);
+    }
+    return false;
+}
+
 // The client area once it is painted and has stopped changing between two looks.
 static bool CaptureSettledClient(HWND window, Pixels *pixels)
 {
@@ -658,6 +673,9 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
                 *error = action.Verb + " needs an argument";
                 return false;
             }
+            // screenshot FILE moving: taken once painted, without waiting for the picture to stand still.
+            if (action.Verb == "screenshot" && i + 1 < words.size() && words[i + 1] == "moving" && !quoted[i + 1])
+                action.Value = words[++i];
         } else if (action.Verb == "set") {
             if (!next(&action.Target) || !IsNumber(action.Target) || !next(&action.Value)) {
                 *error = "set needs a control id and a text";
@@ -982,7 +1000,9 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
     if (action.Verb == "screenshot") {
         std::string name = ScreenshotName(action, sight.Sequence);
         Pixels pixels;
-        if (!CaptureSettledClient(window, &pixels)) {
+        bool taken = action.Value == "moving" ? CapturePaintedClient(window, &pixels)
+                                              : CaptureSettledClient(window, &pixels);
+        if (!taken) {
             if (IsWindow(window) && IsWindowVisible(window))
                 return "no screenshot of the client area";
             notes->push_back("no " + name + ": the window closed first");

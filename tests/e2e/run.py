@@ -27,7 +27,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 SCENARIO_DIR = os.path.join(ROOT, "tests", "e2e", "scenarios")
 
 # Bump when the way the template is made changes, so that cached templates are rebuilt.
-TEMPLATE_RECIPE = 3
+TEMPLATE_RECIPE = 4
 TEMPLATE_STAMP = ".e2e-template"
 # Folders of the prefix that no scenario writes to and that make up nearly all of its size:
 # hard-linked into each copy instead of copied.
@@ -159,10 +159,12 @@ class Scenario:
                 self._fail(number, "@bytes needs a name and a size")
             self.files.append((self._place(words[1]), "bytes", int(words[2])))
         elif block == "bitmap":
-            # @bitmap NAME WIDTH HEIGHT: a 24-bit bitmap file whose every pixel tells its position.
-            if len(words) != 4 or not words[2].isdigit() or not words[3].isdigit():
-                self._fail(number, "@bitmap needs a name, a width and a height")
-            self.files.append((self._place(words[1]), "bitmap", (int(words[2]), int(words[3]))))
+            # @bitmap NAME WIDTH HEIGHT [core]: a 24-bit bitmap file whose every pixel tells its position,
+            # or with "core" an OS/2 one (core header, 8 bits, a colour table of fewer triples than 256).
+            if len(words) not in (4, 5) or not words[2].isdigit() or not words[3].isdigit() \
+                    or words[4:] not in ([], ["core"]):
+                self._fail(number, "@bitmap needs a name, a width and a height, then maybe 'core'")
+            self.files.append((self._place(words[1]), "bitmap", (int(words[2]), int(words[3])) + (True,) * len(words[4:])))
         elif block == "registry":
             # Lines of a .reg file (below its header line), imported with regedit before the run.
             self.registry += [line for _, line in body if not line.startswith("#")]
@@ -252,8 +254,36 @@ def tile_color(x, y):
     return (x * 4) & 0xFF, (y * 5) & 0xFF, 0x5A
 
 
-def coded_bitmap(width, height):
+# The colour table of a core @bitmap: fewer triples than the 256 that 8 bits can index, as OS/2
+# files often have; the pixels use only these.
+CORE_TILE_COLORS = 252
+
+
+def core_tile_index(x, y):
+    return (x + 16 * y) % CORE_TILE_COLORS
+
+
+def core_tile_color(index):
+    return index, (index * 7) & 0xFF, 0xA5
+
+
+def coded_core_bitmap(width, height):
+    """An OS/2 1.x BMP file: 12-byte core header, 8 bits, CORE_TILE_COLORS RGB triples."""
+    stride = (width + 3) & ~3
+    pixels = b"".join(bytes(core_tile_index(x, y) for x in range(width)) + b"\0" * (stride - width)
+                      for y in reversed(range(height)))
+    table = b"".join(bytes(reversed(core_tile_color(i))) for i in range(CORE_TILE_COLORS))
+    info = (12).to_bytes(4, "little") + width.to_bytes(2, "little") + height.to_bytes(2, "little") \
+        + (1).to_bytes(2, "little") + (8).to_bytes(2, "little")
+    header = b"BM" + (14 + len(info) + len(table) + len(pixels)).to_bytes(4, "little") + bytes(4) \
+        + (14 + len(info) + len(table)).to_bytes(4, "little")
+    return header + info + table + pixels
+
+
+def coded_bitmap(width, height, core=False):
     """An uncompressed 24-bit bottom-up BMP file of tile_color pixels, with its image size filled in."""
+    if core:
+        return coded_core_bitmap(width, height)
     stride = (width * 3 + 3) & ~3
     rows = []
     for y in reversed(range(height)):
@@ -383,10 +413,26 @@ def template_ok(template, stamp):
     return all(os.path.lexists(os.path.join(template, n)) for n in needed)
 
 
+# Wine's own fonts (Debian's fonts-wine: MS Sans Serif, Tahoma, Marlett for the title bar's boxes).
+# Debian's Wine 8 looks for them beside its data folder ("/usr/share/wine/../fonts") and misses them,
+# so the template gets them in its own Fonts folder, where Wine loads every font it finds; a template
+# made before they were installed is made again.
+WINE_FONTS = "/usr/share/wine/fonts"
+
+
+def wine_fonts():
+    try:
+        return sorted(os.listdir(WINE_FONTS))
+    except OSError:
+        return []
+
+
 def make_template(wine, log):
-    """The template prefix: made once per build folder and rebuilt when missing or broken."""
+    """The template prefix: made once per build folder and rebuilt when missing or broken, or made by
+    another Wine or with other fonts of Wine's own."""
     template = os.path.join(wine.work, "template")
-    stamp = json.dumps({"wine": wine_version(), "recipe": TEMPLATE_RECIPE})
+    stamp = json.dumps({"wine": wine_version(), "recipe": TEMPLATE_RECIPE,
+                        "fonts": hashlib.sha256("\n".join(wine_fonts()).encode()).hexdigest()[:16]})
     if template_ok(template, stamp):
         return template
     print("e2e: making the template Wine prefix (about 15 s)", flush=True)
@@ -410,6 +456,10 @@ def make_template(wine, log):
             wine.stop_server(env)
             raise RuntimeError(f"template prefix: {' '.join(step)} failed with {result.returncode}")
     wine.stop_server(env)
+    fonts = os.path.join(building, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for name in wine_fonts():
+        shutil.copy2(os.path.join(WINE_FONTS, name), fonts)
     # Wine links the user's shell folders (Desktop, Documents, ...) to the home folder; each
     # scenario needs folders of its own, so the links become real folders.
     users = os.path.join(building, "drive_c", "users")
@@ -824,10 +874,23 @@ def check_reg(prefix, words):
 
 
 def read_bitmap_rows(data):
-    """(width, height, rows top-down as BGR bytes without padding) of an uncompressed 24-bit BMP."""
+    """(width, height, rows top-down as BGR bytes without padding) of an uncompressed 24-bit BMP, or
+    of an 8-bit one with a core header, its missing colour triples black."""
     if data[:2] != b"BM":
         raise ValueError("not a BMP file")
     offset = int.from_bytes(data[10:14], "little")
+    if int.from_bytes(data[14:18], "little") == 12:
+        width, height = int.from_bytes(data[18:20], "little"), int.from_bytes(data[20:22], "little")
+        if int.from_bytes(data[24:26], "little") != 8:
+            raise ValueError("not an 8-bit core-header bitmap")
+        table = [data[i:i + 3] for i in range(26, offset - 2, 3)]
+        table += [bytes(3)] * (256 - len(table))
+        stride = (width + 3) & ~3
+        if len(data) < offset + stride * height:
+            raise ValueError("the file is shorter than its pixels")
+        rows = [b"".join(table[i] for i in data[offset + r * stride:offset + r * stride + width])
+                for r in range(height)]
+        return width, height, rows[::-1]
     width = int.from_bytes(data[18:22], "little", signed=True)
     height = int.from_bytes(data[22:26], "little", signed=True)
     if int.from_bytes(data[28:30], "little") != 24 or int.from_bytes(data[30:34], "little") != 0:

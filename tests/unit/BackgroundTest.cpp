@@ -150,6 +150,32 @@ Dib TrueColor(int bitCount, int width, int height, bool topDown = false)
     return dib;
 }
 
+// An OS/2 1.x file: a 12-byte core header (WORD fields), `entries` RGB triples and the pixels of
+// the same pattern as Indexed and TrueColor give.
+std::string CoreFile(int bitCount, int width, int height, int entries)
+{
+    std::string header;
+    Put32(header, 12);
+    Put16(header, (unsigned)width);
+    Put16(header, (unsigned)height);
+    Put16(header, 1);
+    Put16(header, (unsigned)bitCount);
+    std::string table;
+    for (int i = 0; i < entries; i++)
+        table += Quad(i < 4 ? COLORS[i] : RGB(1, 2, 3)).substr(0, 3);
+    std::string pixels;
+    if (bitCount <= 8)
+        pixels = PackRows(width, height, bitCount, false,
+                          bitCount == 1 ? [](int x, int y) { return (uint32_t)((x + y) % 2); } : IndexAt);
+    else
+        pixels = PackRows(width, height, bitCount, false, [](int x, int y) { return Bgr(ColorAt(x, y)); });
+    std::string file = "BM";
+    Put32(file, (uint32_t)(14 + header.size() + table.size() + pixels.size()));
+    Put32(file, 0);
+    Put32(file, (uint32_t)(14 + header.size() + table.size()));
+    return file + header + table + pixels;
+}
+
 // ---- The test window: the main window's backdrop messages, nothing else ----------------------
 
 LRESULT CALLBACK BackdropProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -333,6 +359,33 @@ TEST_F(BackgroundTest, HeaderVariantsThatWindowsTakesLoadToo)
     }
 }
 
+TEST_F(BackgroundTest, CoreHeaderFilesLoadWithTheirTriplesAndAShortTableCompleted)
+{
+    auto twoColours = [](int x, int y) { return COLORS[(x + y) % 2]; };
+    struct Row {
+        const char *name;
+        std::string file;
+        int width, height;
+        std::function<COLORREF(int, int)> color;
+    } rows[] = {
+        { "1 bit", CoreFile(1, 5, 3, 2), 5, 3, twoColours },
+        { "4 bits", CoreFile(4, 3, 2, 16), 3, 2, ColorAt },
+        { "8 bits", CoreFile(8, 5, 3, 256), 5, 3, ColorAt },
+        { "24 bits", CoreFile(24, 3, 2, 0), 3, 2, ColorAt },
+        // The platform reads 256 triples whatever the file holds: the ones missing are black.
+        { "8 bits, four triples of 256", CoreFile(8, 5, 3, 4), 5, 3, ColorAt },
+        { "1 bit, one triple of 2", CoreFile(1, 5, 3, 1), 5, 3,
+          [](int x, int y) { return (x + y) % 2 ? RGB(0, 0, 0) : COLORS[0]; } },
+        { "4 bits, no triple at all", CoreFile(4, 3, 2, 0), 3, 2, [](int, int) { return RGB(0, 0, 0); } },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        OpenFile(row.file, row.width * 2 + 1, 5);
+        ExpectTiled(row.width, row.height, row.color);
+    }
+}
+
 TEST_F(BackgroundTest, RunLengthBitmapsAreHandedToThePlatformWithTheirOwnSize)
 {
     Dib dib;
@@ -360,6 +413,13 @@ TEST_F(BackgroundTest, TheLoaderGivesTheFileDimensionsWhenAsked)
     EXPECT_NE(bitmap, (HBITMAP)NULL);
     EXPECT_EQ(width, 3);
     EXPECT_EQ(height, -2);
+    DeleteObject(bitmap);
+    // A core header's WORD fields, not the bytes where a longer header keeps its own.
+    sim::PutFile(BITMAP_PATH, CoreFile(24, 3, 2, 0));
+    bitmap = LoadBitmapFile(State.Instance, "Caption", window, BITMAP_PATH, dc, &width, &height);
+    EXPECT_NE(bitmap, (HBITMAP)NULL);
+    EXPECT_EQ(width, 3);
+    EXPECT_EQ(height, 2);
     DeleteObject(bitmap);
     EXPECT_EQ(LoadBitmapFile(State.Instance, "Caption", window, "", dc, &width, &height), (HBITMAP)NULL);
     ReleaseDC(window, dc);
@@ -397,11 +457,14 @@ TEST_F(BackgroundTest, InconsistentHeadersAreRefusedBeforeAnyBitmapIsMade)
         std::string file;
         int allocationsBefore;  // blocks the loader takes before it refuses
     } rows[] = {
-        { "pixels start inside the header", with([](Dib &d) { d.offBits = 53; }), 0 },
+        { "pixels start inside the header", with([](Dib &d) { d.offBits = 53; }), 1 },
+        { "pixels start inside a core header", with([](Dib &d) { d.offBits = 25; }), 0 },
         { "pixels start inside the file header", with([](Dib &d) { d.offBits = 10; }), 0 },
         { "pixels start at 0", with([](Dib &d) { d.offBits = 0; }), 0 },
         { "pixels beyond any memory", with([](Dib &d) { d.offBits = 0xFFFFFFFFu; }), 0 },
-        { "a core header", with([](Dib &d) { d.headerSize = 12; }), 1 },
+        { "a core header of width 0", CoreFile(24, 0, 2, 0), 1 },
+        { "a core header of height 0", CoreFile(24, 3, 0, 0), 1 },
+        { "a core header of 2 bits", CoreFile(2, 3, 2, 4), 1 },
         { "a header size of 39", with([](Dib &d) { d.headerSize = 39; }), 1 },
         { "a header size of 0", with([](Dib &d) { d.headerSize = 0; }), 1 },
         { "a header longer than the space before the pixels",
@@ -460,6 +523,7 @@ TEST_F(BackgroundTest, ShortAndFailingReadsAreShownAsUnreadable)
         { "colour table cut", whole.substr(0, 14 + 40 + 15), NONE },
         { "pixels cut", whole.substr(0, whole.size() - 1), NONE },
         { "pixels missing", whole.substr(0, 14 + 40 + 16), NONE },
+        { "core header's pixels cut", CoreFile(8, 5, 3, 4).substr(0, 14 + 12 + 12 + 23), NONE },
         { "a file header that cannot be read", whole, 0 },
         { "a header that cannot be read", whole, 14 },
         { "pixels that cannot be read", whole, 14 + 40 + 16 },
@@ -522,6 +586,20 @@ TEST_F(BackgroundTest, MemoryFailuresFreeEveryBlock)
         Restart();
         row.fail();
         OpenFile(Indexed(8, 2, 2, 4).File());
+        ExpectOnlyBox(row.id, "GetBitmap", MB_OK | MB_ICONERROR);
+        EXPECT_EQ(sim::LockedGlobalBlocks(), 0);
+    }
+    // A core header's short colour table: the first block is grown before the pixel block is made.
+    Row growing[] = {
+        { "header block not grown", [] { sim::FailGlobalAlloc(2); }, IDS_NO_MEMORY_S },
+        { "grown header block not locked", [] { sim::FailGlobalLock(2); }, IDS_NO_LOCK_S },
+        { "pixel block not allocated after the growth", [] { sim::FailGlobalAlloc(3); }, IDS_NO_MEMORY_S },
+    };
+    for (const Row &row : growing) {
+        SCOPED_TRACE(row.name);
+        Restart();
+        row.fail();
+        OpenFile(CoreFile(8, 2, 2, 4));
         ExpectOnlyBox(row.id, "GetBitmap", MB_OK | MB_ICONERROR);
         EXPECT_EQ(sim::LockedGlobalBlocks(), 0);
     }

@@ -221,6 +221,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName);
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer);
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size);
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes);
+HGLOBAL WINAPI GlobalReAlloc(HGLOBAL memory, SIZE_T bytes, UINT flags);
 LPVOID WINAPI GlobalLock(HGLOBAL memory);
 BOOL WINAPI GlobalUnlock(HGLOBAL memory);
 HGLOBAL WINAPI GlobalFree(HGLOBAL memory);
