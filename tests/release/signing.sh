@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Signing for release: a throwaway self-signed code-signing certificate made on the spot, setup.exe
-# signed with it by scripts/sign.sh into build/win32/signed/setup.exe, and osslsigncode's verification
-# of that copy against the certificate. The e2e scenario signed-install installs with the copy.
+# signed with it by scripts/sign.sh into build/win32/signed/setup.exe, osslsigncode's verification of
+# that copy against the certificate, and the copy without its signature equal to setup.exe. The e2e
+# scenario signed-install installs with the copy.
 #   tests/release/signing.sh [BUILD]    (default build/win32)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -27,4 +28,11 @@ if ! report=$(osslsigncode verify -CAfile "$keys/certificate.pem" -in "$signed" 
     echo "$report"
     exit 1
 fi
-echo "signing: $signed verifies against the throwaway certificate"
+# The signature is all that signing adds: without it the copy is the built setup.exe, byte for byte,
+# which is what lets anyone tie a signed setup.exe to the commit it was built from.
+osslsigncode remove-signature -in "$signed" -out "$keys/unsigned.exe" >/dev/null
+cmp -s "$keys/unsigned.exe" "$build/setup.exe" || {
+    echo "signing: the signed copy without its signature differs from $build/setup.exe"
+    exit 1
+}
+echo "signing: $signed verifies against the throwaway certificate; unsigned, it is setup.exe"
