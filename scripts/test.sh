@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds both builds and runs every test: the host build's unit and whole-installation tests
 # (with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer), a bounded fuzzing run of
-# the script reader and the bitmap loader, then setup.exe end to end under Wine.
+# the script reader and the bitmap loader, setup.exe's manifest and version information, two clean
+# builds of the commit that must give the same setup.exe, then setup.exe end to end under Wine
+# (a signed copy included).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -24,6 +26,11 @@ file build/win32/setup.exe | grep -q 'PE32 executable (GUI) Intel 80386' || {
     echo "setup.exe is not a 32-bit GUI executable: $(file build/win32/setup.exe)"
     exit 1
 }
+
+echo "== setup.exe's manifest, version information and reproducible bytes"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
+/usr/bin/python3 tests/release/resources.py build/win32/setup.exe "$version"
+bash tests/release/reproducible.sh
 
 echo "== end to end under Wine"
 bash scripts/e2e.sh

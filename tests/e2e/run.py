@@ -1392,6 +1392,11 @@ def main():
         if not os.path.isfile(os.path.join(build, exe)):
             print(f"e2e: {os.path.join(build, exe)} is missing; build the win32 preset first", file=sys.stderr)
             return 2
+    # Programs made after the build, such as the signed copy (tests/release/signing.sh).
+    for program in sorted({s.program for s in scenarios}):
+        if not os.path.isfile(os.path.join(build, program)):
+            print(f"e2e: {os.path.join(build, program)} is missing; scripts/e2e.sh makes it", file=sys.stderr)
+            return 2
 
     work = os.path.join(os.path.dirname(build), "e2e")
     os.makedirs(work, exist_ok=True)
