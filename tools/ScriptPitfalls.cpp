@@ -62,6 +62,7 @@ private:
         warnings_.push_back({ line, code, text });
     }
     std::string Content(const Line &line) const { return text_.substr(line.Start, line.Content); }
+    bool ParseEntry(const Line &line, ScriptLine *parsed, std::string *content, std::string *value) const;
     void SplitLines();
     void CheckBytes(const Line &line);
     void CheckHeaders();
@@ -271,21 +272,31 @@ int DeepestClimb(const std::string &path)
     return -lowest;
 }
 
+// One [Files] or [Group] entry as the reader parses it, with its text and its value (empty without
+// '='). FALSE for an empty line or a comment, which the entries' walks treat each in their own way.
+bool Pitfalls::ParseEntry(const Line &line, ScriptLine *parsed, std::string *content, std::string *value) const
+{
+    *parsed = {};
+    ParseScriptLine(text_.c_str() + line.Start, parsed);
+    *content = Content(line);
+    if (content->empty() || (*content)[0] == ';' || (parsed->KeyLength == 0 && parsed->ValueLength == 0))
+        return false;
+    *value = parsed->ValueStart != NULL ? std::string(parsed->ValueStart, (size_t)parsed->ValueLength)
+                                        : std::string();
+    return true;
+}
+
 void Pitfalls::CheckFiles(const std::vector<Line> &body)
 {
     std::map<std::string, int> destinations;
     for (const Line &line : body) {
-        const char *start = text_.c_str() + line.Start;
-        ScriptLine parsed = {};
-        ParseScriptLine(start, &parsed);
-        std::string content = Content(line);
-        if (content.empty() || content[0] == ';' || (parsed.KeyLength == 0 && parsed.ValueLength == 0))
+        ScriptLine parsed;
+        std::string content, value;
+        if (!ParseEntry(line, &parsed, &content, &value))
             continue;
         FilesEntry entry;
         entry.Line = line.Number;
         entry.Label = content.substr(0, (size_t)parsed.KeyLength);
-        std::string value = parsed.ValueStart != NULL ? std::string(parsed.ValueStart, (size_t)parsed.ValueLength)
-                                                      : std::string();
         if (parsed.ValueStart == NULL)
             Add(line.Number, "no-equals", "an entry without '=' names no file: it counts as a failed copy");
         entry.WindowsDirectory = !value.empty() && value[0] == '%';
@@ -336,17 +347,13 @@ void Pitfalls::CheckGroup(const std::vector<Line> &body)
     size_t index = 0;
     for (; index < body.size(); index++) {
         const Line &line = body[index];
-        const char *start = text_.c_str() + line.Start;
-        ScriptLine parsed = {};
-        ParseScriptLine(start, &parsed);
-        std::string content = Content(line);
-        if (content.empty() || content[0] == ';' || (parsed.KeyLength == 0 && parsed.ValueLength == 0))
+        ScriptLine parsed;
+        std::string content, value;
+        if (!ParseEntry(line, &parsed, &content, &value))
             break;
         GroupEntry entry;
         entry.Line = line.Number;
         entry.Name = content.substr(0, std::min((size_t)parsed.KeyLength, (size_t)VALUE_LIMIT));
-        std::string value = parsed.ValueStart != NULL ? std::string(parsed.ValueStart, (size_t)parsed.ValueLength)
-                                                      : std::string();
         if (parsed.ValueStart == NULL)
             Add(line.Number, "group-entry",
                 "no '=': a shortcut named by the whole line, with an empty target, is made");
