@@ -6,6 +6,7 @@
 #include <limits.h>
 #include <string.h>
 
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "script/TextHelpers.h"
@@ -49,10 +50,12 @@ void AddFileSize(int *total, int size)
     *total = (*total > INT_MAX - size) ? INT_MAX : *total + size;
 }
 
-// Tells the copy dialog what the fields now hold; with no dialog the call does nothing.
+// Tells the copy dialog what the fields now hold; a run without the dialog (a silent one) spends
+// nothing on it.
 static void NotifyCopyDialog(WPARAM notification)
 {
-    SendMessageA(State.CopyDialog, WM_COMMAND, notification, 0);
+    if (State.CopyDialog != NULL)
+        SendMessageA(State.CopyDialog, WM_COMMAND, notification, 0);
 }
 
 static HANDLE OpenDestinationFile(void)
@@ -124,11 +127,23 @@ static void CloseEntryFiles(void)
     State.DestinationHandle = NULL;
 }
 
+void AbandonCopy(void)
+{
+    CloseEntryFiles();
+}
+
+// For the log: an entry given up, and why.
+static void LogNotCopied(const char *reason)
+{
+    LogLine("File not copied: %s (%s)", State.DestinationPath, reason);
+}
+
 // A read or write error: shown with `path`, the entry's files closed as they are, and counted.
-static void AbandonEntry(HWND window, UINT id, const char *path)
+static void AbandonEntry(HWND window, UINT id, const char *path, const char *reason)
 {
     ShowMessageFormatted(State.Instance, State.ClassName, window, id, path, MB_ICONERROR);
     CloseEntryFiles();
+    LogNotCopied(reason);
     State.FailureCount++;
 }
 
@@ -165,6 +180,7 @@ void CopyNextFile(HWND window)
     if (State.SourceHandle == INVALID_HANDLE_VALUE) {
         // Start-up has already shown this source as missing.
         State.SourceHandle = NULL;
+        LogLine("File not copied: %s (its source %s cannot be opened)", State.EntryValue, State.SourcePath);
         State.FailureCount++;
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
@@ -175,6 +191,7 @@ void CopyNextFile(HWND window)
         State.FailureCount++;
         int answer = ShowMessageFormatted(State.Instance, State.ClassName, window, IDS_CANNOT_OPEN_S,
                                           State.DestinationPath, DESTINATION_PROMPT);
+        LogNotCopied("it cannot be opened");
         if (answer == IDCANCEL) {
             PostMessageA(window, WM_FINISH, 0, 0);
             return;
@@ -210,13 +227,14 @@ void CopyChunk(HWND window)
     if (State.CancelRequested) {
         // What was written so far stays.
         CloseEntryFiles();
+        LogNotCopied("the copy was cancelled");
         State.FailureCount++;
         PostMessageA(window, WM_COPY_DONE, 0, 0);
         return;
     }
 
     if (!ReadFile(State.SourceHandle, State.CopyBuffer, COPY_CHUNK_SIZE, &State.ChunkBytes, NULL)) {
-        AbandonEntry(window, IDS_CANNOT_READ_S, State.SourcePath);
+        AbandonEntry(window, IDS_CANNOT_READ_S, State.SourcePath, "its source cannot be read");
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
     }
@@ -227,7 +245,7 @@ void CopyChunk(HWND window)
         // A short write would pass for the end of the file: it is a failure like any other.
         if (!WriteFile(State.DestinationHandle, State.CopyBuffer, read, &State.ChunkBytes, NULL) ||
             State.ChunkBytes != read) {
-            AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath);
+            AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "it cannot be written");
             PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
             return;
         }
@@ -243,10 +261,11 @@ void CopyChunk(HWND window)
     }
 
     if (CompleteDestination() != 0) {
-        AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath);
+        AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "it cannot be written");
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
     }
     CloseEntryFiles();
+    LogLine("File copied: %s (%d bytes)", State.DestinationPath, State.FileBytesDone);
     PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
 }

@@ -8,6 +8,10 @@ void CopyNextFile(HWND window);
 // The step of WM_COPY_CHUNK: copies one chunk of COPY_CHUNK_SIZE bytes.
 void CopyChunk(HWND window);
 
+// The run ends in the middle of the copy (the main window closed, the log failed): the entry's
+// files are closed and nothing is left unfinished.
+void AbandonCopy(void);
+
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);
 // Puts `sourceName` behind the installer's own directory in SourcePath. Returns 0, or -1 when

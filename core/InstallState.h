@@ -99,6 +99,16 @@ struct InstallState {
     char SuffixList[VALUE_CAPACITY];
     KeyChainState KeyChain;
 
+    // How the run was asked for on the command line (all zero without switches), its log, and
+    // its outcome for the caller
+    int Silent;               // nobody is asked: every box and dialog takes its default answer
+    int SilentQuestionAnswer; // the silent answer to the one yes-or-no question (IDYES, IDNO)
+    int AllUsers;             // the program group and the desktop shortcut for every user
+    char RequestedDirectory[VALUE_CAPACITY];  // proposed instead of the program-files directory
+    char LogPath[PATH_CAPACITY];
+    HANDLE LogHandle;         // null when no log is written
+    int ExitCode;
+
     // Counters and flags
     int FailureCount;
     int CancelRequested;

@@ -1,7 +1,9 @@
 // The entry point: start-up, the message loop and the clean-up at exit.
 #include <string.h>
 
+#include "core/CommandLine.h"
 #include "core/CopyEngine.h"
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "core/Sequencer.h"
 #include "resources/resource.h"
@@ -19,8 +21,8 @@ static const COLORREF BAND_COLOR = RGB(192, 192, 192);
 static const char KERNEL_MODULE[] = "kernel32.dll";
 static const char SET_DEFAULT_DLL_DIRECTORIES[] = "SetDefaultDllDirectories";
 typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
-// A start-up that ended without a window and without telling the user why.
-static const int EXIT_NO_WINDOW = 1;
+// One installation by this installer at a time, whichever user or session starts it.
+static const char INSTALLATION_MUTEX[] = "Global\\QuilletSetup";
 
 // Every DLL loaded from now on comes from System32 alone, never from the folder the installer was
 // started from: that is often a download folder, where anybody may have left a DLL under a
@@ -181,27 +183,25 @@ static int RunMessageLoop(void)
     }
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+// Start-up, the run and the clean-up; returns the exit code.
+static int RunInstallation(void)
 {
-    RestrictDllSearch();
-    memset(&State, 0, sizeof State);
-    State.Instance = instance;
-    LoadStartupStrings();
     RegisterMainClass();
     FormScriptPath();
+    LogLine("Script: %s", State.SourcePath);
 
     if (LoadScriptFile(State.Instance, State.ClassName, NULL, State.SourcePath, &State.ScriptHandle,
                        &State.InstallScript) != 0 ||
         FindScriptSection(State.Instance, State.ClassName, NULL, State.InstallSection, TRUE, State.InstallScript,
                           &State.ScriptCursor) != 0) {
         ReleaseStartup();
-        return 0;
+        return ERROR_INSTALL_FAILURE;
     }
     ReadInstallSection();
     if (FindScriptSection(State.Instance, State.ClassName, NULL, State.FilesSection, TRUE, State.InstallScript,
                           &State.ScriptCursor) != 0) {
         ReleaseStartup();
-        return 0;
+        return ERROR_INSTALL_FAILURE;
     }
     State.FailureCount = 0;
     State.TotalBytes = 0;
@@ -212,10 +212,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     State.MainWindow = CreateWindowExA(0, State.ClassName, State.ClassName, MAIN_WINDOW_STYLE, 0, 0,
                                        GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), NULL, NULL,
                                        State.Instance, NULL);
-    int exitCode = EXIT_NO_WINDOW;
+    int exitCode = ERROR_INSTALL_FAILURE;
     if (State.MainWindow != NULL) {
         SetWindowTextA(State.MainWindow, State.CaptionText);
-        ShowWindow(State.MainWindow, SW_SHOW);
+        // A silent run keeps its window, whose procedure runs the installation, out of sight.
+        if (!State.Silent)
+            ShowWindow(State.MainWindow, SW_SHOW);
+        // A run that ends before its report was ended by the user.
+        State.ExitCode = ERROR_INSTALL_USEREXIT;
         PostMessageA(State.MainWindow, WM_INSTALL_START, 0, 0);
         exitCode = RunMessageLoop();
     }
@@ -223,5 +227,42 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     DeleteObject(State.FillBrush);
     DeleteObject(State.BandBrush);
     ReleaseStartup();
+    return exitCode;
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    RestrictDllSearch();
+    memset(&State, 0, sizeof State);
+    State.Instance = instance;
+    LoadStartupStrings();
+
+    int switches = ReadSwitches(commandLine);
+    if (switches != SWITCHES_RUN) {
+        ShowMessage(State.Instance, State.ClassName, NULL, IDS_SWITCHES,
+                    switches == SWITCHES_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
+        return switches == SWITCHES_HELP ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    }
+
+    // Taken before anything is shown or touched, so that a second installer started meanwhile
+    // leaves everything to the first. A mutex made by another user's run may be refused to this
+    // one with access denied: it exists all the same.
+    HANDLE running = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || (running == NULL && error == ERROR_ACCESS_DENIED)) {
+        if (running != NULL)
+            CloseHandle(running);
+        ShowMessage(State.Instance, State.ClassName, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
+
+    int exitCode = ERROR_INSTALL_FAILURE;
+    if (OpenInstallLog(commandLine) != 0)
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
+    else
+        exitCode = RunInstallation();
+    CloseInstallLog(exitCode);
+    if (running != NULL)
+        CloseHandle(running);
     return exitCode;
 }

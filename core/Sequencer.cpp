@@ -3,6 +3,7 @@
 #include "core/Sequencer.h"
 
 #include "core/CopyEngine.h"
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
@@ -41,7 +42,9 @@ static void StartInstallation(HWND window)
 // WM_COPY_DONE: the copy dialog goes; a cancelled copy skips shortcuts and registration.
 static void CloseCopyDialog(HWND window)
 {
-    DestroyWindow(State.CopyDialog);
+    // A silent run had none.
+    if (State.CopyDialog != NULL)
+        DestroyWindow(State.CopyDialog);
     State.CopyDialog = NULL;
     PostMessageA(window, State.CancelRequested ? WM_FINISH : WM_MAKE_SHORTCUTS, 0, 0);
 }
@@ -59,14 +62,17 @@ static void DeleteConfigurationFile(void)
     // A cut path would name some other file: delete nothing then.
     if (at != directory + (int)(sizeof PATH_SEPARATOR - 1) + (int)(sizeof CONFIGURATION_FILE - 1))
         return;
-    DeleteFileA(path);
+    if (DeleteFileA(path))
+        LogLine("File deleted: %s", path);
 }
 
-// The work of WM_DESTROY: the backdrop goes and the message loop ends.
+// The work of WM_DESTROY: a copy cut short leaves nothing unfinished, the backdrop goes and the
+// message loop ends with the run's exit code.
 static void EndInstallation(void)
 {
+    AbandonCopy();
     DeleteBackground();
-    PostQuitMessage(0);
+    PostQuitMessage(State.ExitCode);
 }
 
 void FinishInstallation(HWND window)
@@ -74,6 +80,10 @@ void FinishInstallation(HWND window)
     UINT report = State.CancelRequested ? IDS_REPORT_ABANDONED_S
                   : State.FailureCount != 0 ? IDS_REPORT_FAILED_S
                                             : IDS_REPORT_DONE_S;
+    // What the caller of the installer is told: the codes deployment tools already know.
+    State.ExitCode = report == IDS_REPORT_DONE_S     ? ERROR_SUCCESS
+                     : report == IDS_REPORT_FAILED_S ? ERROR_INSTALL_FAILURE
+                                                     : ERROR_INSTALL_USEREXIT;
     ShowMessageFormatted(State.Instance, State.CaptionText, window, report, State.ApplicationName,
                          MB_OK | MB_ICONINFORMATION);
     if (report == IDS_REPORT_DONE_S)

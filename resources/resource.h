@@ -10,6 +10,8 @@
 #define IDS_REPORT_DONE_S 5
 #define IDS_REPORT_FAILED_S 6
 #define IDS_REPORT_ABANDONED_S 7
+#define IDS_SWITCHES 8
+#define IDS_ALREADY_RUNNING 9
 
 /* The script's vocabulary, language-neutral */
 #define IDS_FILES_SECTION 16

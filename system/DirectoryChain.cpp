@@ -4,6 +4,7 @@
 
 #include <string.h>
 
+#include "core/InstallLog.h"
 #include "resources/resource.h"
 #include "ui/Messages.h"
 
@@ -21,7 +22,9 @@ void CreateDirectoryChain(HINSTANCE instance, const char *caption, HWND owner, c
         if (i >= length)
             return;
         path[i] = '\0';
-        if (!CreateDirectoryA(path, NULL)) {
+        if (CreateDirectoryA(path, NULL)) {
+            LogLine("Directory created: %s", path);
+        } else {
             DWORD error = GetLastError();
             // An existing directory is what the walk wants; a denied one may still hold the
             // deeper ones (a protected drive root, a share), so the walk goes on.

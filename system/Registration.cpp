@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "core/Sequencer.h"
 #include "resources/resource.h"
@@ -22,6 +23,29 @@ static const char UNINSTALL_STRING_VALUE[] = "UninstallString";
 static const char DEFAULT_VALUE[] = "";
 static const char EDITOR_FILE[] = "\\Quillet.exe";
 static const char UNINSTALLER_COMMAND[] = "\\Unquil.exe /";
+// What inventory tools and package managers read from the uninstall entry besides its name.
+static const char DISPLAY_VERSION_VALUE[] = "DisplayVersion";
+static const char PUBLISHER_VALUE[] = "Publisher";
+static const char INSTALL_LOCATION_VALUE[] = "InstallLocation";
+static const char DISPLAY_ICON_VALUE[] = "DisplayIcon";
+static const char ESTIMATED_SIZE_VALUE[] = "EstimatedSize";
+static const char NO_MODIFY_VALUE[] = "NoModify";
+static const char NO_REPAIR_VALUE[] = "NoRepair";
+static const char FILE_VERSION_STRING[] = "FileVersion";
+static const char COMPANY_NAME_STRING[] = "CompanyName";
+
+// The editor's version information is read through version.dll, which is not among the DLLs the
+// system always takes from itself: it is loaded by its full path in the system directory, never
+// found beside the installer.
+static const char VERSION_LIBRARY[] = "\\version.dll";
+static const char VERSION_INFO_SIZE_CALL[] = "GetFileVersionInfoSizeA";
+static const char VERSION_INFO_CALL[] = "GetFileVersionInfoA";
+static const char VERSION_QUERY_CALL[] = "VerQueryValueA";
+static const char VERSION_TRANSLATION[] = "\\VarFileInfo\\Translation";
+static const char VERSION_STRING_FORMAT[] = "\\StringFileInfo\\%04x%04x\\%s";
+typedef DWORD(WINAPI *VersionInfoSizeFunction)(LPCSTR fileName, LPDWORD handle);
+typedef BOOL(WINAPI *VersionInfoFunction)(LPCSTR fileName, DWORD handle, DWORD size, LPVOID data);
+typedef BOOL(WINAPI *VersionQueryFunction)(LPCVOID block, LPCSTR subBlock, LPVOID *value, PUINT length);
 
 static const char DEFAULT_ICON_KEY[] = "txtfile\\DefaultIcon";
 static const char OPEN_COMMAND_KEY[] = "txtfile\\shell\\open\\command";
@@ -45,6 +69,14 @@ enum {
     // A command read into a full path buffer still fits once its "%1" is quoted.
     QUOTED_COMMAND_CAPACITY = PATH_CAPACITY + 2,
     SUFFIX_LIST_LIMIT = VALUE_CAPACITY,  // typed characters; the list keeps one less
+    KILOBYTE = 1024,
+    UNINSTALL_FLAG = 1,
+    // Without a translation table the strings are looked for as U.S. English in Unicode.
+    DEFAULT_VERSION_LANGUAGE = 0x0409,
+    DEFAULT_VERSION_CODE_PAGE = 0x04B0,
+    VERSION_KEY_CAPACITY = 64,
+    // A version resource takes a few kilobytes at most; a larger claim is no version information.
+    VERSION_INFO_LIMIT = 0x10000,
 };
 
 // Stores `length` bytes of `text` as text without its terminator. A write that the registry
@@ -52,6 +84,74 @@ enum {
 static void WriteText(HKEY root, const char *path, const char *valueName, const char *text, int length)
 {
     WriteRegistryValue(root, path, valueName, REG_SZ, (const BYTE *)text, (DWORD)length);
+}
+
+static void WriteNumber(const char *path, const char *valueName, DWORD number)
+{
+    WriteRegistryValue(HKEY_LOCAL_MACHINE, path, valueName, REG_DWORD, (const BYTE *)&number, sizeof number);
+}
+
+// Writes string `name` of the version information `block` as `valueName` of the key `path`;
+// nothing when the block lacks it or holds it empty.
+static void WriteVersionString(VersionQueryFunction query, const void *block, const char *name, const char *path,
+                               const char *valueName)
+{
+    WORD language = DEFAULT_VERSION_LANGUAGE, codePage = DEFAULT_VERSION_CODE_PAGE;
+    WORD *translation = NULL;
+    UINT size = 0;
+    if (query(block, VERSION_TRANSLATION, (LPVOID *)&translation, &size) && translation != NULL &&
+        size >= 2 * sizeof(WORD)) {
+        language = translation[0];
+        codePage = translation[1];
+    }
+    char subBlock[VERSION_KEY_CAPACITY];
+    // The name is one of this file's own, so the key always fits.
+    wsprintfA(subBlock, VERSION_STRING_FORMAT, language, codePage, name);
+    const char *text = NULL;
+    UINT textLength = 0;
+    if (!query(block, subBlock, (LPVOID *)&text, &textLength) || text == NULL)
+        return;
+    // The length given may or may not count the terminator.
+    int length = 0;
+    while (length < (int)textLength && text[length] != '\0')
+        length++;
+    char value[VALUE_CAPACITY];
+    length = CopyChars(value, VALUE_CAPACITY, text, length);
+    if (length > 0)
+        WriteText(HKEY_LOCAL_MACHINE, path, valueName, value, length);
+}
+
+// DisplayVersion and Publisher of the uninstall entry `path` from the installed editor's version
+// information (its FileVersion and CompanyName); nothing the editor does not carry.
+static void WriteEditorVersion(const char *path, const char *editorPath)
+{
+    char library[PATH_CAPACITY];
+    UINT directory = GetSystemDirectoryA(library, PATH_CAPACITY);
+    if (directory == 0 || directory >= PATH_CAPACITY ||
+        AppendString(library, PATH_CAPACITY, (int)directory, VERSION_LIBRARY) !=
+            (int)directory + (int)(sizeof VERSION_LIBRARY - 1))
+        return;
+    HMODULE version = LoadLibraryA(library);
+    if (version == NULL)
+        return;
+    VersionInfoSizeFunction infoSize =
+        (VersionInfoSizeFunction)(void (*)(void))GetProcAddress(version, VERSION_INFO_SIZE_CALL);
+    VersionInfoFunction info = (VersionInfoFunction)(void (*)(void))GetProcAddress(version, VERSION_INFO_CALL);
+    VersionQueryFunction query = (VersionQueryFunction)(void (*)(void))GetProcAddress(version, VERSION_QUERY_CALL);
+    void *block = NULL;
+    if (infoSize != NULL && info != NULL && query != NULL) {
+        DWORD handle;
+        DWORD size = infoSize(editorPath, &handle);
+        if (size > 0 && size <= VERSION_INFO_LIMIT)
+            block = HeapAlloc(GetProcessHeap(), 0, size);
+        if (block != NULL && info(editorPath, 0, size, block)) {
+            WriteVersionString(query, block, FILE_VERSION_STRING, path, DISPLAY_VERSION_VALUE);
+            WriteVersionString(query, block, COMPANY_NAME_STRING, path, PUBLISHER_VALUE);
+        }
+    }
+    if (block != NULL)
+        HeapFree(GetProcessHeap(), 0, block);
+    FreeLibrary(version);
 }
 
 // Fills `editorPath` (PATH_CAPACITY) with the installed editor's path; returns its length.
@@ -105,6 +205,18 @@ static void RegisterEditor(void)
     length = AppendString(text, PATH_CAPACITY, length, UNINSTALLER_COMMAND);
     length = AppendString(text, PATH_CAPACITY, length, State.TargetDirectory);
     WriteText(HKEY_LOCAL_MACHINE, uninstallKey, UNINSTALL_STRING_VALUE, text, length);
+
+    // What inventory tools match an installation by: its version and publisher, where it is, its
+    // icon and size, and that it offers no change or repair of its own.
+    length = BuildEditorPath(text);
+    WriteEditorVersion(uninstallKey, text);
+    WriteText(HKEY_LOCAL_MACHINE, uninstallKey, INSTALL_LOCATION_VALUE, State.TargetDirectory,
+              (int)strlen(State.TargetDirectory));
+    WriteText(HKEY_LOCAL_MACHINE, uninstallKey, DISPLAY_ICON_VALUE, text, length);
+    // The sum of the sizes saturates and never goes below 0; rounded up as the directory dialog does.
+    WriteNumber(uninstallKey, ESTIMATED_SIZE_VALUE, (DWORD)(((ULONGLONG)(DWORD)State.TotalBytes + KILOBYTE - 1) / KILOBYTE));
+    WriteNumber(uninstallKey, NO_MODIFY_VALUE, UNINSTALL_FLAG);
+    WriteNumber(uninstallKey, NO_REPAIR_VALUE, UNINSTALL_FLAG);
 }
 
 // The last Suffixes line of [Registration] into SuffixList; returns -1 when there is no such section.
@@ -156,7 +268,7 @@ static void RegisterTextFileType(HWND window)
 
     if (ReadSuffixList(window) != 0)
         return;
-    if (DialogBoxParamA(State.Instance, REGISTRATION_TEMPLATE, window, RegistrationDialogProc, 0) != IDYES)
+    if (RunRegistrationDialog(window) != IDYES)
         return;
     RegisterSuffixes();
 }
@@ -190,6 +302,16 @@ void RegisterApplication(HWND window)
     }
 
     FinishInstallation(window);
+}
+
+INT_PTR RunRegistrationDialog(HWND owner)
+{
+    // A silent run confirms the suffixes the script offers, as they stand.
+    INT_PTR answer = State.Silent ? IDYES
+                                  : DialogBoxParamA(State.Instance, REGISTRATION_TEMPLATE, owner,
+                                                    RegistrationDialogProc, 0);
+    LogLine("File types: \"%s\" -> %s", State.SuffixList, answer == IDYES ? "Yes" : "No");
+    return answer;
 }
 
 INT_PTR CALLBACK RegistrationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -2,6 +2,9 @@
 // program-wide KeyChain so that every key opened on the way is closed again in one place.
 #include "system/Registry.h"
 
+#include <string.h>
+
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "script/TextHelpers.h"
 
@@ -116,6 +119,38 @@ LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char 
     return result;
 }
 
+static const char *RootName(HKEY root)
+{
+    if (root == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE";
+    if (root == HKEY_CLASSES_ROOT)
+        return "HKEY_CLASSES_ROOT";
+    if (root == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER";
+    return "HKEY";
+}
+
+// The value in the log: text as it was stored (its bytes, terminator or not), a number in decimal.
+static void LogRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                             DWORD byteCount, LONG result)
+{
+    char text[PATH_CAPACITY];
+    if (type == REG_DWORD && byteCount == sizeof(DWORD)) {
+        DWORD number;
+        memcpy(&number, data, sizeof number);
+        wsprintfA(text, "%lu", number);
+    } else {
+        // Every text the installer stores is shorter than a path buffer; a longer one is cut here.
+        CopyChars(text, PATH_CAPACITY, (const char *)data, (int)byteCount);
+    }
+    const char *name = valueName != NULL && valueName[0] != '\0' ? valueName : "(default)";
+    if (result == ERROR_SUCCESS)
+        LogLine("Registry value written: %s\\%s [%s] = %s", RootName(root), path, name, text);
+    else
+        LogLine("Registry value not written (error %ld): %s\\%s [%s] = %s", result, RootName(root), path, name,
+                text);
+}
+
 LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
                         DWORD byteCount)
 {
@@ -125,5 +160,6 @@ LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWOR
         result = RegSetValueExA(key, valueName, 0, type, data, byteCount);
         CloseKeyChain();
     }
+    LogRegistryValue(root, path, valueName, type, data, byteCount, result);
     return result;
 }

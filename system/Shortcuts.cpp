@@ -8,6 +8,7 @@
 
 #include <limits.h>
 
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
@@ -19,6 +20,8 @@
 static const char SHELL_FOLDERS_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 static const char PROGRAMS_VALUE[] = "Programs";
 static const char DESKTOP_VALUE[] = "Desktop";
+static const char COMMON_PROGRAMS_VALUE[] = "Common Programs";
+static const char COMMON_DESKTOP_VALUE[] = "Common Desktop";
 static const char PATH_SEPARATOR[] = "\\";
 
 enum {
@@ -26,6 +29,15 @@ enum {
     INSTALL_DIRECTORY_MARK = '%',  // an icon file relative to TargetDirectory
     DECIMAL_BASE = 10,
 };
+
+// Reads a shell folder into `folder` (VALUE_CAPACITY): the user's own, or in a run for all users
+// the machine's common one, which every user's Start menu and desktop show. Returns 0 or why not.
+static LONG ReadShellFolder(const char *userValue, const char *commonValue, char *folder)
+{
+    if (State.AllUsers)
+        return ReadRegistryValue(HKEY_LOCAL_MACHINE, SHELL_FOLDERS_KEY, commonValue, folder, VALUE_CAPACITY);
+    return ReadRegistryValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, userValue, folder, VALUE_CAPACITY);
+}
 
 // Fills `path` with `folder`, a backslash and `name`; returns the length.
 static int JoinPath(char *path, const char *folder, const char *name)
@@ -100,8 +112,7 @@ static void MakeGroupEntry(int *firstEntry)
 
     if (*firstEntry) {
         *firstEntry = FALSE;
-        if (ReadRegistryValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, DESKTOP_VALUE, State.DesktopFolder,
-                              VALUE_CAPACITY) == 0) {
+        if (ReadShellFolder(DESKTOP_VALUE, COMMON_DESKTOP_VALUE, State.DesktopFolder) == 0) {
             JoinPath(linkFile, State.DesktopFolder, State.EntryKey);
             CreateShortcut(target, linkFile, description, iconFile, iconIndex);
         }
@@ -119,8 +130,8 @@ void MakeShortcuts(HWND window)
     // Kept on success: the registration question that follows cancels it through WM_CANCELMODE.
     SetCapture(window);
 
-    if (ReadRegistryValue(HKEY_CURRENT_USER, SHELL_FOLDERS_KEY, PROGRAMS_VALUE, State.ProgramsFolder,
-                          VALUE_CAPACITY) != 0) {
+    if (ReadShellFolder(PROGRAMS_VALUE, COMMON_PROGRAMS_VALUE, State.ProgramsFolder) != 0) {
+        LogLine("No program group: the Programs folder cannot be read");
         // No Programs folder, no group: the registration follows at once, within this message.
         RegisterApplication(window);
         return;
@@ -132,7 +143,10 @@ void MakeShortcuts(HWND window)
 
     // Only the group folder itself is made; unlike the copy engine's directories, access denied
     // is a failure here, since the shortcuts could not go into the folder anyway.
-    if (!CreateDirectoryA(State.GroupFolder, NULL) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    BOOL created = CreateDirectoryA(State.GroupFolder, NULL);
+    if (created)
+        LogLine("Directory created: %s", State.GroupFolder);
+    if (!created && GetLastError() != ERROR_ALREADY_EXISTS) {
         State.FailureCount++;
         ReleaseCapture();
         ShowMessageFormatted(State.Instance, State.ApplicationName, window, IDS_CANNOT_CREATE_S, State.GroupFolder,
@@ -190,5 +204,10 @@ HRESULT CreateShortcut(const char *target, const char *linkFile, const char *des
     if (link != NULL)
         link->Release();
     CoUninitialize();
-    return FAILED(result) ? result : S_OK;
+    if (FAILED(result)) {
+        LogLine("Shortcut not created: %s (error 0x%08lx)", linkFile, (DWORD)result);
+        return result;
+    }
+    LogLine("Shortcut created: %s -> %s", linkFile, target);
+    return S_OK;
 }

@@ -413,10 +413,16 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
             std::string value = entry.data;
             if (!value.empty() && value.back() == '\0')
                 value.pop_back();
+            std::string type = entry.type == REG_SZ ? "REG_SZ" : std::to_string(entry.type);
+            if (entry.type == REG_DWORD && entry.data.size() == sizeof(DWORD)) {
+                DWORD number;
+                memcpy(&number, entry.data.data(), sizeof number);
+                type = "REG_DWORD";
+                value = "dword:" + std::to_string(number);
+            }
             std::vector<StepField> fields = { Text("key", entry.path),
                                               Text("name", entry.name.empty() ? "@" : entry.name),
-                                              Text("type", entry.type == REG_SZ ? "REG_SZ" : std::to_string(entry.type)),
-                                              Text("value", value) };
+                                              Text("type", type), Text("value", value) };
             if (entry.error != 0)
                 fields.push_back(Text("error", ErrorText(entry.error)));
             result_.Steps.push_back(MakeStep("registry", fields));

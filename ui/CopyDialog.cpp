@@ -28,6 +28,8 @@ static const char LABEL_FORMAT[] = "%s : %s";
 
 HWND CreateCopyDialog(HWND owner)
 {
+    if (State.Silent)
+        return NULL;
     return CreateDialogParamA(State.Instance, COPY_TEMPLATE, owner, CopyDialogProc, 0);
 }
 

@@ -6,6 +6,7 @@
 #include <direct.h>
 #include <string.h>
 
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "script/TextHelpers.h"
@@ -23,9 +24,14 @@ static const char DRIVE_LETTER_BEFORE_A = 'A' - 1;
 static const int KILOBYTE = 1024;
 
 // TargetDirectory becomes the program-files directory, '\' and the application's name; without
-// that registry value it keeps what start-up read from the script.
+// that registry value it keeps what start-up read from the script. A directory the command line
+// names (/D=) is proposed instead of either.
 static void ProposeDirectory(void)
 {
+    if (State.RequestedDirectory[0] != '\0') {
+        CopyString(State.TargetDirectory, VALUE_CAPACITY, State.RequestedDirectory);
+        return;
+    }
     // Read aside: a query that fails may leave anything in its buffer, and the script's value
     // must survive it.
     char programFiles[VALUE_CAPACITY];
@@ -104,13 +110,10 @@ static int CopyCurrentDirectory(char *target)
     return length;
 }
 
-// TargetDirectory from the edit field's text: the drive form, the network form, the root form
-// or the relative form, each cut at TargetDirectory's capacity.
-static void NormaliseDirectory(HWND dialog)
+// TargetDirectory from the text the user confirms: the drive form, the network form, the root
+// form or the relative form, each cut at TargetDirectory's capacity.
+static void NormaliseDirectory(const char *typed)
 {
-    char typed[PATH_CAPACITY];
-    typed[0] = '\0';
-    GetDlgItemTextA(dialog, IDC_DIRECTORY_EDIT, typed, PATH_CAPACITY);
     int typedLength = (int)strlen(typed);
     char *target = State.TargetDirectory;
     int length;
@@ -147,7 +150,22 @@ static void InitDirectoryDialog(HWND dialog)
 
 INT_PTR RunDirectoryDialog(HWND owner)
 {
-    return DialogBoxParamA(State.Instance, DIRECTORY_TEMPLATE, owner, DirectoryDialogProc, 0);
+    INT_PTR result;
+    if (State.Silent) {
+        // The answer of a user who confirms the proposal as it stands.
+        char proposal[PATH_CAPACITY];
+        ProposeDirectory();
+        CopyString(proposal, PATH_CAPACITY, State.TargetDirectory);
+        NormaliseDirectory(proposal);
+        result = IDC_DIRECTORY_INSTALL;
+    } else {
+        result = DialogBoxParamA(State.Instance, DIRECTORY_TEMPLATE, owner, DirectoryDialogProc, 0);
+    }
+    if (result == IDC_DIRECTORY_INSTALL)
+        LogLine("Target directory: %s", State.TargetDirectory);
+    else
+        LogLine("Directory dialog cancelled");
+    return result;
 }
 
 // Install ends the dialog with IDC_DIRECTORY_INSTALL after normalising the typed directory; Cancel,
@@ -160,10 +178,14 @@ INT_PTR CALLBACK DirectoryDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
-        case IDC_DIRECTORY_INSTALL:
-            NormaliseDirectory(dialog);
+        case IDC_DIRECTORY_INSTALL: {
+            char typed[PATH_CAPACITY];
+            typed[0] = '\0';
+            GetDlgItemTextA(dialog, IDC_DIRECTORY_EDIT, typed, PATH_CAPACITY);
+            NormaliseDirectory(typed);
             EndDialog(dialog, IDC_DIRECTORY_INSTALL);
             return TRUE;
+        }
         case IDC_DIRECTORY_CANCEL:
         case IDCANCEL:
             EndDialog(dialog, IDC_DIRECTORY_CANCEL);

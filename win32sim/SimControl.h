@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -49,6 +50,20 @@ std::optional<std::string> GetFile(const std::string &windowsPath);
 bool DirectoryExists(const std::string &windowsPath);
 void PutFileTimes(const std::string &windowsPath, const FILETIME &creation, const FILETIME &access, const FILETIME &write);
 bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *access, FILETIME *write);
+
+// ---- The process ------------------------------------------------------------------------------
+
+// ExitProcess ends the program under test by throwing this; a test's run catches it.
+struct ProcessExit {
+    UINT code;
+};
+// The version information of a file, as version.dll's calls give it: string values by name
+// ("FileVersion", "CompanyName") in one table, U.S. English in Unicode (040904b0). A file without
+// it has no version information. Reset forgets them.
+void PutFileVersionInfo(const std::string &windowsPath, const std::map<std::string, std::string> &strings);
+// version.dll loads not matched by FreeLibrary.
+int LoadedLibraries();
+// A mutex made with CreateMutexA by the test stands for one that another process holds.
 
 // ---- Fault injection -------------------------------------------------------------------------
 // A path filter matches when the Windows path contains the text, without regard to case; an empty

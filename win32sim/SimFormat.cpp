@@ -1,4 +1,4 @@
-// win32sim wsprintfA: the formatting routine's own rules (at most 1024 characters written, the
+// win32sim wsprintfA and wvsprintfA: the formatting routine's own rules (at most 1024 characters written, the
 // conversions %s %c %d %i %u %x %X %ld %lu %lx and %%), not the C library's.
 #include <windows.h>
 
@@ -6,12 +6,10 @@
 #include <cstdio>
 #include <string>
 
-extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
+extern "C" int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args)
 {
     const size_t LIMIT = 1024;
     std::string out;
-    va_list args;
-    va_start(args, format);
     for (const char *at = format; *at != '\0' && out.size() < LIMIT; at++) {
         if (*at != '%') {
             out += *at;
@@ -65,9 +63,17 @@ extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
             break;
         }
     }
-    va_end(args);
     if (out.size() > LIMIT - 1)
         out.resize(LIMIT - 1);
     memcpy(buffer, out.c_str(), out.size() + 1);
     return (int)out.size();
+}
+
+extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int length = wvsprintfA(buffer, format, args);
+    va_end(args);
+    return length;
 }

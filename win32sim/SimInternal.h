@@ -32,6 +32,14 @@ void ResetWindows();
 void ResetGdi();
 void ResetRegistry();
 void ResetCom();
+void ResetProcess();
+
+// ---- Process services (SimProcess.cpp) -----------------------------------------------------
+
+// Closes a mutex handle; false when `handle` is none.
+bool CloseMutexHandle(HANDLE handle);
+// The calls of version.dll once it is loaded; null for any other module or name.
+FARPROC VersionProcAddress(HMODULE module, LPCSTR name);
 
 // ---- Resources (SimResources.cpp), parsed from the same .rc files windres compiles ----------
 

@@ -412,6 +412,7 @@ void Reset(const std::string &sandboxDirectory)
     detail::ResetWindows();
     detail::ResetUser();
     detail::ResetResources();
+    detail::ResetProcess();
     TheWorld().sandbox = sandboxDirectory;
     detail::ResetKernel();
     RemoveTree(sandboxDirectory);
@@ -665,6 +666,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
     if ((uintptr_t)module == KERNEL_MODULE && procName != NULL && TheWorld().kernelHasDefaultDllDirectories &&
         strcmp(procName, "SetDefaultDllDirectories") == 0)
         return (FARPROC)(void (*)(void))SimSetDefaultDllDirectories;
+    if (FARPROC version = sim::detail::VersionProcAddress(module, procName))
+        return version;
     TheWorld().lastError = module == NULL ? ERROR_MOD_NOT_FOUND : ERROR_PROC_NOT_FOUND;
     return NULL;
 }
@@ -943,7 +946,7 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     World &w = TheWorld();
     auto found = w.files.find((uintptr_t)handle);
     if (found == w.files.end())
-        return Fails(ERROR_INVALID_HANDLE);
+        return sim::detail::CloseMutexHandle(handle) ? TRUE : Fails(ERROR_INVALID_HANDLE);
     close(found->second.fd);
     if (found->second.access & GENERIC_WRITE) {
         sim::JournalEntry closed{ sim::JournalEntry::FileClosed, found->second.windowsPath };

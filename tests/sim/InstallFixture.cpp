@@ -111,7 +111,7 @@ void InstallTest::LayOutExample(const std::string &script)
     sim::PutFile("C:\\WINDOWS\\Quillet.cfg", "settings");
 }
 
-int InstallTest::Run()
+int InstallTest::Run(const std::string &arguments)
 {
     sim::User user;
     user.onMessageBox = [this](const sim::MessageBoxRecord &box) { return onBox(box); };
@@ -137,8 +137,12 @@ int InstallTest::Run()
     if (onIdle)
         user.onIdle = onIdle;
     sim::SetUser(user);
-    char commandLine[] = "";
-    return WinMain(sim::Instance(), nullptr, commandLine, SW_SHOWNORMAL);
+    std::string commandLine = arguments;
+    try {
+        return WinMain(sim::Instance(), nullptr, &commandLine[0], SW_SHOWNORMAL);
+    } catch (const sim::ProcessExit &exit) {
+        return (int)exit.code;
+    }
 }
 
 std::vector<std::string> InstallTest::PostedSteps() const

@@ -20,8 +20,9 @@ protected:
 
     // Lays out C:\DIST with the script and every file of the example distribution.
     void LayOutExample(const std::string &script = EXAMPLE_SCRIPT);
-    // Runs setup.exe to its end; returns the exit code.
-    int Run();
+    // Runs setup.exe to its end with `arguments` on its command line; returns the exit code, also
+    // one given to ExitProcess.
+    int Run(const std::string &arguments = "");
     // Back to the default user and a fresh record of the run, for a table of runs in one test.
     void ResetRun();
 

@@ -72,7 +72,7 @@ TEST_F(SequencerTest, EveryWayOutOfTheDirectoryDialogButInstallEndsWithoutARepor
         sim::Reset(sim::Sandbox());
         LayOutExample();
         onDirectory = row.act;
-        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(Run(), ERROR_INSTALL_USEREXIT);
         EXPECT_TRUE(sim::MessageBoxes().empty());
         EXPECT_EQ(PostedSteps(), Steps{ "INSTALL_START" });
         EXPECT_TRUE(ConfigurationFileExists());
@@ -87,7 +87,7 @@ TEST_F(SequencerTest, AMissingSourceIsWarnedAtStartAndReportedAsAPartialInstalla
     sim::PutFile("C:\\DIST\\Quillet.hlp", "");
     std::string host = sim::HostPath("C:\\DIST\\Quillet.hlp");
     remove(host.c_str());
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
     ASSERT_GE(sim::MessageBoxes().size(), 2u);
     EXPECT_EQ(sim::MessageBoxes()[0].text, Text(IDS_CANNOT_OPEN_S, "C:\\DIST\\Quillet.hlp"));
     EXPECT_EQ(FinalReport()->text, Text(IDS_REPORT_FAILED_S, "Quillet"));
@@ -106,7 +106,7 @@ TEST_F(SequencerTest, ACancelledCopyReportsAbandonmentAndSkipsShortcutsAndRegist
         if (msg.message == WM_COPY_CHUNK && ++chunks == 3)
             sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
     };
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_USEREXIT);
     EXPECT_EQ(FinalReport()->text, Text(IDS_REPORT_ABANDONED_S, "Quillet"));
     Steps steps = PostedSteps();
     ASSERT_GE(steps.size(), 2u);
@@ -126,7 +126,7 @@ TEST_F(SequencerTest, CancelAtADestinationPromptEndsTheRunWithoutHanging)
     LayOutExample();
     sim::FailOpen("Program Files\\Quillet\\Quillet.exe", ERROR_ACCESS_DENIED);
     onBox = [](const sim::MessageBoxRecord &box) { return (box.type & MB_TYPEMASK) == MB_OKCANCEL ? IDCANCEL : IDOK; };
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(FinalReport()->text, Text(IDS_REPORT_FAILED_S, "Quillet"));
     Steps steps = PostedSteps();
     EXPECT_EQ(steps.back(), "FINISH");
@@ -145,7 +145,7 @@ TEST_F(SequencerTest, FilesMissingWhenTheInstallationStartsGoesStraightToTheRepo
         State.FilesSection[0] = 'X';
         sim::PressButton(dialog, IDC_DIRECTORY_INSTALL);
     };
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
     ASSERT_EQ(sim::MessageBoxes().size(), 2u);
     EXPECT_EQ(sim::MessageBoxes()[0].text, "Section [Xiles] does not exist !");
     EXPECT_EQ(sim::MessageBoxes()[0].owner, mainWindow);

@@ -34,7 +34,7 @@ TEST_F(StartupTest, TheScriptIsTheModulePathWithInfAsExtension)
         SCOPED_TRACE(row.module);
         sim::Reset(sim::Sandbox());
         sim::SetModulePath(row.module);
-        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
         ASSERT_EQ(sim::MessageBoxes().size(), 1u);
         EXPECT_EQ(sim::MessageBoxes()[0].text, Text(IDS_CANNOT_OPEN_S, row.script));
         EXPECT_EQ(sim::MessageBoxes()[0].caption, "Install");
@@ -47,12 +47,12 @@ TEST_F(StartupTest, TheScriptIsTheModulePathWithInfAsExtension)
 // A kernel without the call is no reason to stop.
 TEST_F(StartupTest, LaterDllsComeFromSystem32AloneWhereTheSystemOffersIt)
 {
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(sim::DefaultDllDirectories(), (DWORD)LOAD_LIBRARY_SEARCH_SYSTEM32);
 
     sim::Reset(sim::Sandbox());
     sim::SetKernelLacksDefaultDllDirectories();
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
     EXPECT_EQ(sim::DefaultDllDirectories(), 0u);
     EXPECT_EQ(sim::MessageBoxes().size(), 1u);
 }
@@ -75,7 +75,7 @@ TEST_F(StartupTest, EarlyStopsShowOneMessageAndMakeNoWindow)
         SCOPED_TRACE(row.name);
         sim::Reset(sim::Sandbox());
         sim::PutFile("C:\\DIST\\SETUP.inf", row.script);
-        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(Run(), ERROR_INSTALL_FAILURE);
         ASSERT_EQ(sim::MessageBoxes().size(), 1u);
         EXPECT_EQ(sim::MessageBoxes()[0].text, row.text);
         EXPECT_EQ(sim::MessageBoxes()[0].type, row.type);
@@ -184,7 +184,7 @@ TEST_F(StartupTest, TheMainWindowCoversTheScreenWithTheClassAsDescribed)
         EXPECT_EQ(sim::ClassBackground("Install"), (HBRUSH)(INT_PTR)13);
     };
     RunToDirectoryDialog();
-    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(exitCode, ERROR_INSTALL_USEREXIT);
 }
 
 TEST_F(StartupTest, TheFrenchClassFindsTheIconByItsOwnName)

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
+#include <stdarg.h>
 
 #define WINAPI
 #define CALLBACK
@@ -57,6 +58,7 @@ typedef const WCHAR *LPCWSTR;
 typedef int HFILE;
 typedef BOOL *LPBOOL;
 typedef INT *LPINT;
+typedef UINT *PUINT;
 
 #define DECLARE_HANDLE(name) struct name##__ { int unused; }; typedef struct name##__ *name
 typedef void *HANDLE;
@@ -116,6 +118,9 @@ typedef LONG LSTATUS;
 
 typedef struct _FILETIME { DWORD dwLowDateTime; DWORD dwHighDateTime; } FILETIME, *PFILETIME, *LPFILETIME;
 typedef struct _SECURITY_ATTRIBUTES { DWORD nLength; LPVOID lpSecurityDescriptor; BOOL bInheritHandle; } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+typedef struct _SYSTEMTIME {
+    WORD wYear; WORD wMonth; WORD wDayOfWeek; WORD wDay; WORD wHour; WORD wMinute; WORD wSecond; WORD wMilliseconds;
+} SYSTEMTIME, *LPSYSTEMTIME;
 typedef struct _OVERLAPPED { ULONG_PTR Internal; ULONG_PTR InternalHigh; DWORD Offset; DWORD OffsetHigh; HANDLE hEvent; } OVERLAPPED, *LPOVERLAPPED;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
@@ -177,6 +182,11 @@ typedef struct _OVERLAPPED { ULONG_PTR Internal; ULONG_PTR InternalHigh; DWORD O
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
+#define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_INSTALL_USEREXIT 1602L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
 #define ERROR_CLASS_DOES_NOT_EXIST 1411L
@@ -230,6 +240,15 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
 BOOL WINAPI HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int multiByteCount, LPWSTR wide, int wideCount);
 LANGID WINAPI GetUserDefaultUILanguage(void);
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+void WINAPI GetLocalTime(LPSYSTEMTIME time);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+HMODULE WINAPI LoadLibraryA(LPCSTR fileName);
+BOOL WINAPI FreeLibrary(HMODULE module);
+#ifdef __cplusplus
+[[noreturn]]
+#endif
+void WINAPI ExitProcess(UINT exitCode);
 
 #ifdef __cplusplus
 }
@@ -431,6 +450,7 @@ BOOL WINAPI ReleaseCapture(void);
 HWND WINAPI GetCapture(void);
 
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args);
 
 #ifdef __cplusplus
 }

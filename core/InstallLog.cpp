@@ -1,0 +1,88 @@
+// The log a deployment tool asks for with /LOG=FILE. Its own words are English, as deployment logs
+// are; the messages in it are the texts the user saw (or, in a silent run, would have seen), in the
+// user's language. Each line is written at once, so that a run that is killed leaves its log up to
+// the moment it died.
+#include "core/InstallLog.h"
+
+#include <stdarg.h>
+
+#include "core/CopyEngine.h"
+#include "core/InstallState.h"
+#include "resources/resource.h"
+#include "ui/Messages.h"
+#include "version.h"
+
+enum {
+    // wvsprintfA never writes more than 1024 characters.
+    LOG_TEXT_CAPACITY = 1024,
+    LOG_TIME_CAPACITY = 16,
+    LOG_LINE_CAPACITY = LOG_TIME_CAPACITY + LOG_TEXT_CAPACITY + 2,
+};
+
+static const char TIME_FORMAT[] = "%02u:%02u:%02u ";
+static const char LINE_END[] = "\r\n";
+
+// A log line that could not be written: the log would no longer tell what the run did, and a
+// deployment tool reads it, so the run stops before it changes anything more.
+static void StopForLog(void)
+{
+    CloseHandle(State.LogHandle);
+    State.LogHandle = NULL;
+    if (!State.Silent)
+        ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, State.LogPath,
+                             MB_ICONERROR);
+    AbandonCopy();
+    ExitProcess(ERROR_INSTALL_FAILURE);
+}
+
+static void WriteLogText(const char *text, int length)
+{
+    DWORD written = 0;
+    if (!WriteFile(State.LogHandle, text, (DWORD)length, &written, NULL) || written != (DWORD)length)
+        StopForLog();
+}
+
+void LogLine(const char *format, ...)
+{
+    if (State.LogHandle == NULL)
+        return;
+    char line[LOG_LINE_CAPACITY];
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    int length = wsprintfA(line, TIME_FORMAT, now.wHour, now.wMinute, now.wSecond);
+    va_list arguments;
+    va_start(arguments, format);
+    length += wvsprintfA(line + length, format, arguments);
+    va_end(arguments);
+    line[length++] = LINE_END[0];
+    line[length++] = LINE_END[1];
+    WriteLogText(line, length);
+}
+
+DWORD OpenInstallLog(const char *commandLine)
+{
+    if (State.LogPath[0] == '\0')
+        return 0;
+    // Others may read the log while the run writes it.
+    State.LogHandle = CreateFileA(State.LogPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+    if (State.LogHandle == INVALID_HANDLE_VALUE) {
+        State.LogHandle = NULL;
+        return GetLastError();
+    }
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    LogLine("Quillet setup " QUILLET_VERSION_TEXT ", started %04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+    LogLine("Command line: %s", commandLine);
+    LogLine("Mode: %s, shortcuts for %s", State.Silent ? "silent" : "interactive",
+            State.AllUsers ? "all users" : "the current user");
+    return 0;
+}
+
+void CloseInstallLog(int exitCode)
+{
+    LogLine("Exit code: %d", exitCode);
+    if (State.LogHandle != NULL)
+        CloseHandle(State.LogHandle);
+    State.LogHandle = NULL;
+}

@@ -1,0 +1,15 @@
+// The installation's log for deployment tools (/LOG=FILE): one line for every message, every file,
+// directory, shortcut and registry value, the report and the exit code, written as the run goes.
+#pragma once
+
+#include <windows.h>
+
+// Opens State.LogPath, emptied, into State.LogHandle and writes its first lines. Returns 0 (also
+// when no log was asked for), or the Win32 error when the file cannot be written.
+DWORD OpenInstallLog(const char *commandLine);
+// One line: the time of day, then `format` filled in the way of wsprintfA. Nothing without a log.
+// A line that cannot be written ends the run at once with ERROR_INSTALL_FAILURE, after telling the
+// user (unless the run is silent) and removing what the copy engine holds unfinished.
+void LogLine(const char *format, ...);
+// "Exit code: N" and the file closed.
+void CloseInstallLog(int exitCode);
