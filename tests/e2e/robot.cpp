@@ -1,8 +1,12 @@
 // The end-to-end test robot: starts the installer, records every window it shows into a transcript
 // (one JSON line per appearance, texts in UTF-8) and answers each window by the scenario's rules.
 //
-//   robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] RULES INSTALLER TRANSCRIPT
+//   robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] [--args TEXT] [--follow]
+//             RULES INSTALLER TRANSCRIPT
 //
+// --args puts TEXT on the installer's command line after its quoted path. --follow also answers the
+// windows of every process the installer starts, and theirs in turn: INSTALLER may then be a caller
+// such as cmd.exe running a batch file that starts the installer.
 // --first-paint measures, with the performance counter, the time from starting the installer to the
 // moment the pixel (X, Y) of a visible window's client area first shows that colour on the screen; the
 // end record carries it as "first_paint_ms" (null when it never showed).
@@ -14,6 +18,7 @@
 // installer ended by itself and every dialog and message box met a rule, 1 otherwise, 2 on bad use.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -515,7 +520,7 @@ struct Condition {
 };
 
 struct Action {
-    std::string Verb; // press, click, set, key, close, screenshot, wait, leave
+    std::string Verb; // press, click, set, key, close, screenshot, wait, run, leave
     std::string Target;
     std::string Value;
     std::vector<Condition> Conditions; // wait: what must hold
@@ -668,7 +673,7 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
             return false;
         };
         if (action.Verb == "press" || action.Verb == "click" || action.Verb == "key" ||
-            action.Verb == "screenshot") {
+            action.Verb == "screenshot" || action.Verb == "run") {
             if (!next(&action.Target)) {
                 *error = action.Verb + " needs an argument";
                 return false;
@@ -997,6 +1002,26 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
             Sleep(WAIT_POLL_MS);
         }
     }
+    if (action.Verb == "run") {
+        // run COMMAND: another program started while the window waits (a second installer, a
+        // caller's batch file), waited for; its exit code goes into the window's notes.
+        STARTUPINFOA startup;
+        memset(&startup, 0, sizeof startup);
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started;
+        std::string commandLine = action.Target;
+        if (!CreateProcessA(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started))
+            return "cannot start " + action.Target + " (error " + std::to_string(GetLastError()) + ")";
+        DWORD waited = WaitForSingleObject(started.hProcess, WAIT_LIMIT_MS);
+        DWORD exitCode = 0;
+        GetExitCodeProcess(started.hProcess, &exitCode);
+        CloseHandle(started.hThread);
+        CloseHandle(started.hProcess);
+        if (waited != WAIT_OBJECT_0)
+            return action.Target + " did not end within " + std::to_string(WAIT_LIMIT_MS / 1000) + " s";
+        notes->push_back("run " + action.Target + ": exit code " + std::to_string(exitCode));
+        return "";
+    }
     if (action.Verb == "screenshot") {
         std::string name = ScreenshotName(action, sight.Sequence);
         Pixels pixels;
@@ -1173,7 +1198,7 @@ struct Known {
 };
 
 struct Sweep {
-    DWORD ProcessId;
+    std::vector<DWORD> ProcessIds; // the installer's, and with --follow those of its descendants
     std::vector<HWND> Windows;
 };
 
@@ -1182,9 +1207,34 @@ static BOOL CALLBACK CollectWindow(HWND window, LPARAM data)
     Sweep *sweep = (Sweep *)data;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    if (processId == sweep->ProcessId && IsWindowVisible(window))
+    bool ours = false;
+    for (DWORD id : sweep->ProcessIds)
+        ours = ours || id == processId;
+    if (ours && IsWindowVisible(window))
         sweep->Windows.push_back(window);
     return TRUE;
+}
+
+// `root` and every process descended from it that runs now.
+static std::vector<DWORD> ProcessTree(DWORD root)
+{
+    std::vector<DWORD> tree = { root };
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return tree;
+    std::vector<PROCESSENTRY32> processes;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        processes.push_back(entry);
+    CloseHandle(snapshot);
+    for (size_t grown = 0; grown < tree.size(); grown++) {
+        for (const PROCESSENTRY32 &process : processes) {
+            if (process.th32ParentProcessID == tree[grown] && process.th32ProcessID != tree[grown])
+                tree.push_back(process.th32ProcessID);
+        }
+    }
+    return tree;
 }
 
 // ---- First paint --------------------------------------------------------------------------------
@@ -1216,7 +1266,7 @@ static double WaitFirstPaint(HANDLE process, DWORD processId, const PaintSpot &s
     double result = -1;
     while (result < 0 && GetTickCount() - start < limitMs) {
         Sweep sweep;
-        sweep.ProcessId = processId;
+        sweep.ProcessIds = { processId };
         EnumWindows(CollectWindow, (LPARAM)&sweep);
         for (HWND window : sweep.Windows) {
             RECT client;
@@ -1257,10 +1307,16 @@ int main(int argc, char **argv)
     int timeoutSeconds = DEFAULT_TIMEOUT_SECONDS;
     int pollMs = DEFAULT_POLL_MS;
     PaintSpot spot;
-    bool measuring = false, usage = false;
+    bool measuring = false, usage = false, follow = false;
+    std::string arguments;
     int arg = 1;
     for (; arg + 1 < argc && argv[arg][0] == '-' && argv[arg][1] == '-'; arg += 2) {
-        if (strcmp(argv[arg], "--timeout") == 0)
+        if (strcmp(argv[arg], "--follow") == 0) {
+            follow = true;
+            arg--;
+        } else if (strcmp(argv[arg], "--args") == 0)
+            arguments = argv[arg + 1];
+        else if (strcmp(argv[arg], "--timeout") == 0)
             timeoutSeconds = atoi(argv[arg + 1]);
         else if (strcmp(argv[arg], "--poll") == 0)
             pollMs = atoi(argv[arg + 1]);
@@ -1270,8 +1326,8 @@ int main(int argc, char **argv)
             break;
     }
     if (argc - arg != 3 || timeoutSeconds <= 0 || pollMs <= 0 || usage) {
-        fprintf(stderr, "usage: robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] "
-                        "RULES INSTALLER TRANSCRIPT\n");
+        fprintf(stderr, "usage: robot.exe [--timeout SECONDS] [--poll MS] [--first-paint X,Y:#rrggbb] [--args TEXT] "
+                        "[--follow] RULES INSTALLER TRANSCRIPT\n");
         return EXIT_USAGE;
     }
     const char *rulesPath = argv[arg];
@@ -1292,7 +1348,7 @@ int main(int argc, char **argv)
     std::string folder = FolderOf(installer);
     if (folder.size() > 3 && folder.back() == '\\')
         folder.pop_back();
-    std::string commandLine = std::string("\"") + installer + "\"";
+    std::string commandLine = std::string("\"") + installer + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -1341,7 +1397,7 @@ int main(int argc, char **argv)
     bool timedOut = false;
     for (;;) {
         Sweep sweep;
-        sweep.ProcessId = process.dwProcessId;
+        sweep.ProcessIds = follow ? ProcessTree(process.dwProcessId) : std::vector<DWORD>{ process.dwProcessId };
         EnumWindows(CollectWindow, (LPARAM)&sweep);
         double sweptMs = ElapsedMs(robot);
         for (Known &entry : known)

@@ -74,6 +74,8 @@ class Scenario:
         self.env = {}  # Wine's environment for the run beyond the runner's own
         self.dll_overrides = []  # added to WINEDLLOVERRIDES
         self.after = []  # (line number, words): Wine commands run once the installer has ended
+        self.arguments = ""  # the installer's command line after its path
+        self.caller = None  # (program, arguments) started instead of the installer, which it runs
         self.has_robot = False
         self.rules = {}  # line number: text of each robot rule
         self._parse()
@@ -135,6 +137,13 @@ class Scenario:
                     self.env[name] = text
                 elif key == "dlloverride":
                     self.dll_overrides.append(value)
+                elif key == "arguments":
+                    self.arguments = value
+                elif key == "caller":
+                    # caller PROGRAM ARGUMENTS: a program (cmd.exe with a batch file) that starts the
+                    # installer; the robot answers the windows of all it starts.
+                    program, _, rest = value.partition(" ")
+                    self.caller = (program, rest.strip())
                 elif key == "mtime":
                     moment = datetime.datetime.fromisoformat(value).replace(tzinfo=datetime.timezone.utc)
                     self.mtime_ns = int(moment.timestamp()) * 10**9 + moment.microsecond * 1000
@@ -827,6 +836,10 @@ def check_file(scenario, prefix, dist_files, words):
             return []
         seen = data.decode("cp1252", errors="replace").split("\r\n")
         return [f"{path}: lines {seen!r}, expected {list(args)!r}"]
+    if check == "holds":
+        # holds TEXT ...: each text somewhere in the file (a log, whose lines begin with the time)
+        content = data.decode("cp1252", errors="replace")
+        return [f"{path} does not hold {text!r}" for text in args if text not in content]
     if check == "text":
         expected = args[0].encode("cp1252")
         return [] if data == expected else [f"{path}: content {data[:200]!r}, expected {expected[:200]!r}"]
@@ -1279,8 +1292,10 @@ def run_scenario(scenario, wine, template, build, keep):
         for path in immutable:
             subprocess.run(["chattr", "-i", path], check=False, stderr=subprocess.DEVNULL)
         return [f"the prefix could not be prepared: {error}"], [], run_dir
-    command = ["wine", z_path(os.path.join(build, "robot.exe")), "--timeout", str(scenario.timeout),
-               z_path(scenario.path), scenario.installer_path, z_path(transcript)]
+    started, arguments = scenario.caller or (scenario.installer_path, scenario.arguments)
+    command = ["wine", z_path(os.path.join(build, "robot.exe")), "--timeout", str(scenario.timeout)] \
+        + (["--args", arguments] if arguments else []) + (["--follow"] if scenario.caller else []) \
+        + [z_path(scenario.path), started, z_path(transcript)]
     problems = []
     with open(os.path.join(run_dir, "wine.log"), "w") as log:
         process = subprocess.Popen(command, env=env, stdout=log, stderr=subprocess.STDOUT, start_new_session=True)

@@ -5,10 +5,37 @@
    Prints one line with the result; exits 0 when the shell did what was asked. */
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 
 enum { WAIT_LIMIT_MS = 60000 };
+
+/* Waits for every process this one has started. Wine's shell gives no process handle for what a
+   shortcut starts (it starts it itself, from this process), so those are found as children. */
+static DWORD WaitForChildren(void)
+{
+    DWORD result = WAIT_OBJECT_0;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry;
+    BOOL more;
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return result;
+    entry.dwSize = sizeof entry;
+    for (more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        HANDLE child;
+        if (entry.th32ParentProcessID != GetCurrentProcessId() || entry.th32ProcessID == GetCurrentProcessId())
+            continue;
+        child = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
+        if (child == NULL)
+            continue;
+        if (WaitForSingleObject(child, WAIT_LIMIT_MS) != WAIT_OBJECT_0)
+            result = WAIT_TIMEOUT;
+        CloseHandle(child);
+    }
+    CloseHandle(snapshot);
+    return result;
+}
 
 int main(int argc, char **argv)
 {
@@ -34,10 +61,12 @@ int main(int argc, char **argv)
         printf("%s %s: error %lu\n", argv[1], argv[2], GetLastError());
         return 1;
     }
-    DWORD waited = WAIT_OBJECT_0;
+    DWORD waited;
     if (info.hProcess != NULL) {
         waited = WaitForSingleObject(info.hProcess, WAIT_LIMIT_MS);
         CloseHandle(info.hProcess);
+    } else {
+        waited = WaitForChildren();
     }
     printf("%s %s: %s\n", argv[1], argv[2], waited == WAIT_OBJECT_0 ? "started and ended" : "still running");
     return waited == WAIT_OBJECT_0 ? 0 : 1;
