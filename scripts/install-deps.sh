@@ -16,6 +16,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   as_root dpkg --add-architecture i386
   updated=0
 fi
+pkgs+=(python3-jsonschema python3-yaml)  # the package manager manifest's schema check
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 if [ ${#need[@]} -gt 0 ] || [ "${updated:-1}" = 0 ]; then
   echo "install-deps: installing ${need[*]}"

@@ -30,6 +30,7 @@ file build/win32/setup.exe | grep -q 'PE32 executable (GUI) Intel 80386' || {
 echo "== setup.exe's manifest, version information and reproducible bytes"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
 /usr/bin/python3 tests/release/resources.py build/win32/setup.exe "$version"
+/usr/bin/python3 tests/release/winget.py build/win32/setup.exe "$version"
 bash tests/release/reproducible.sh
 
 echo "== end to end under Wine"

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# The release's package manager manifest: the distribution folder zipped with the setup.exe being
+# released (built or signed), and the three manifest files for it, written into build/winget/.
+#   scripts/winget-manifest.sh [--setup EXE] [--url URL] [--out DIR] DISTRIBUTION
+# Without --setup, the folder's own setup.exe, or else build/win32/setup.exe. samples/ is taken as
+# the demo lays it out, with the two programs the win32 build makes from samples/src.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+
+usage() { echo "usage: $0 [--setup EXE] [--url URL] [--out DIR] DISTRIBUTION" >&2; exit 2; }
+setup= url= out="$repo/build/winget"
+while [ $# -gt 0 ]; do
+    case $1 in
+        --setup) setup=${2:?}; shift 2 ;;
+        --url) url=${2:?}; shift 2 ;;
+        --out) out=${2:?}; shift 2 ;;
+        -*) usage ;;
+        *) break ;;
+    esac
+done
+[ $# -eq 1 ] && [ -d "$1" ] || usage
+distribution=$1
+
+folder=$(mktemp -d "${TMPDIR:-/tmp}/quillet-winget-XXXXXX")
+trap 'rm -rf "$folder"' EXIT
+if [ "$(cd "$distribution" && pwd -P)" = "$(cd "$repo/samples" && pwd -P)" ]; then
+    built="$repo/build/win32"
+    if [ ! -f "$built/samples/Quillet.exe" ] || [ ! -f "$built/samples/Unquil.exe" ] ||
+       { [ -z "$setup" ] && [ ! -f "$built/setup.exe" ]; }; then
+        bash "$repo/scripts/install-deps.sh" >&2
+        (cd "$repo" && cmake --preset win32 >/dev/null &&
+            cmake --build --preset win32 --target setup sample_Quillet sample_Unquil -j 2 >/dev/null)
+    fi
+    find "$repo/samples" -maxdepth 1 -type f ! -name '.*' ! -name '*.sh' -exec cp -p {} "$folder/" \;
+    cp -p "$built/samples/Quillet.exe" "$built/samples/Unquil.exe" "$folder/"
+else
+    cp -pR "$distribution/." "$folder/"
+fi
+if [ -n "$setup" ]; then
+    cp -p "$setup" "$folder/setup.exe"
+elif [ ! -f "$folder/setup.exe" ]; then
+    [ -f "$repo/build/win32/setup.exe" ] || { echo "winget-manifest: no setup.exe: build it or give --setup" >&2; exit 2; }
+    cp -p "$repo/build/win32/setup.exe" "$folder/setup.exe"
+fi
+exec /usr/bin/python3 "$repo/packaging/winget/write_manifest.py" ${url:+--url "$url"} "$folder" "$out"
