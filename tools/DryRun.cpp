@@ -305,7 +305,8 @@ void DryRun::LocateScript()
             result_.Installer = installer.empty() ? Stem(name) + ".exe" : installer;
         } else {
             // A script kept elsewhere is shown to the installer in the place of its own.
-            sim::MapPath(result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION, scriptHost_);
+            sim::MapPath(result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION,
+                         RealPath(scriptHost_));
         }
     } else {
         std::vector<std::string> installers;

@@ -228,6 +228,24 @@ TEST_F(DryRunTest, NothingToInstallFailsAndSaysWhy)
     }
 }
 
+// --script names a file beside the caller as well as anywhere else: the installer reads it in
+// place of its own.
+TEST_F(DryRunTest, AScriptNamedRelativeToTheCallerIsTheOneInstalled)
+{
+    char caller[PATH_MAX];
+    ASSERT_NE(getcwd(caller, sizeof caller), nullptr);
+    std::vector<std::string> lines = SampleLines();
+    lines[3] = "Caption=Elsewhere";
+    WriteFile(root_ + "/elsewhere.inf", Join(lines));
+    ASSERT_EQ(chdir(root_.c_str()), 0);
+    DryRunOptions options;
+    options.ScriptFile = "elsewhere.inf";
+    DryRunResult result = Run(options);
+    ASSERT_EQ(chdir(caller), 0);
+    EXPECT_EQ(result.ExitCode, DRY_RUN_CLEAN) << FormatText(result);
+    EXPECT_EQ(StepsOf(result, "box", "caption")[0], "Elsewhere");
+}
+
 std::vector<std::pair<int, std::string>> WarningsOf(const DryRunResult &result)
 {
     std::vector<std::pair<int, std::string>> warnings;
