@@ -294,7 +294,7 @@ def silent_copy_ms(log_path):
             match = LOG_TIME.match(line.rstrip("\r\n"))
             if match:
                 h, m, s, ms, text = match.groups()
-                stamps.append(((int(h) * 60 + int(m)) * 60 + int(s)) * 1000 + int(ms), text)
+                stamps.append((((int(h) * 60 + int(m)) * 60 + int(s)) * 1000 + int(ms), text))
     start = next((t for t, text in stamps if text.startswith("Target directory: ")), None)
     end = [t for t, text in stamps if text.startswith("File copied: ")]
     if start is None or not end:
