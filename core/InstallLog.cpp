@@ -19,7 +19,8 @@ enum {
     LOG_LINE_CAPACITY = LOG_TIME_CAPACITY + LOG_TEXT_CAPACITY + 2,
 };
 
-static const char TIME_FORMAT[] = "%02u:%02u:%02u ";
+// To the millisecond, so that the log also tells how long each part of a run took.
+static const char TIME_FORMAT[] = "%02u:%02u:%02u.%03u ";
 static const char LINE_END[] = "\r\n";
 
 // A log line that could not be written: the log would no longer tell what the run did, and a
@@ -49,7 +50,7 @@ void LogLine(const char *format, ...)
     char line[LOG_LINE_CAPACITY];
     SYSTEMTIME now;
     GetLocalTime(&now);
-    int length = wsprintfA(line, TIME_FORMAT, now.wHour, now.wMinute, now.wSecond);
+    int length = wsprintfA(line, TIME_FORMAT, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
     va_list arguments;
     va_start(arguments, format);
     length += wvsprintfA(line + length, format, arguments);

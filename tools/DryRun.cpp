@@ -37,9 +37,9 @@ const char NO_ASSOCIATE_SWITCH[] = "/NOASSOCIATE";
 const char ALL_USERS_SWITCH[] = "/ALLUSERS";
 const char LOG_SWITCH[] = "/LOG=";
 const char DIRECTORY_SWITCH[] = "/D=";
-// The lines of the installer's log that the record is read from, after the time of day.
+// The lines of the installer's log that the record is read from, after the time of day and its blank.
 const char LOG_LINE_END[] = "\r\n";
-const size_t LOG_TIME_LENGTH = 9;  // "HH:MM:SS "
+const char LOG_TIME_END = ' ';
 const char LOG_BOX_NOT_SHOWN[] = "Message not shown (silent run): ";
 const char LOG_TARGET_DIRECTORY[] = "Target directory: ";
 const char LOG_FILE_TYPES[] = "File types: ";
@@ -439,9 +439,10 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
             end = log->size();
         std::string line = log->substr(at, end - at);
         at = end + strlen(LOG_LINE_END);
-        if (line.size() < LOG_TIME_LENGTH)
+        size_t time = line.find(LOG_TIME_END);
+        if (time == std::string::npos)
             continue;
-        line.erase(0, LOG_TIME_LENGTH);
+        line.erase(0, time + 1);
         size_t answer = line.rfind(LOG_ANSWER);
         if (StartsWith(line, LOG_BOX_NOT_SHOWN) && answer != std::string::npos) {
             // "CAPTION": "TEXT" -> ANSWER

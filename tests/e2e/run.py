@@ -5,9 +5,11 @@ Each scenario in tests/e2e/scenarios/*.scn names a distribution to lay out, a la
 rules and the expectations checked afterwards against the transcript and the Wine prefix. A template
 prefix is made once per build folder (build/e2e/template) and copied for every scenario.
 
-    tests/e2e/run.py [--build DIR] [--keep] [--list] [NAME ...]
+    tests/e2e/run.py [--build DIR] [--arch win32|win64] [--keep] [--list] [NAME ...]
 
 NAME selects scenarios whose file name contains it. Exit status 0 when every scenario passed.
+--arch win64 runs the 64-bit leg instead: the scenarios of tests/e2e/scenarios-win64 in a 64-bit
+(WoW64) template prefix of its own (build/e2e-win64/template), as on a 64-bit Windows.
 """
 
 import argparse
@@ -25,6 +27,19 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCENARIO_DIR = os.path.join(ROOT, "tests", "e2e", "scenarios")
+# Each leg of the suite: the Wine prefix architecture it runs in, its scenarios and its work folder
+# (beside the build folder; template, run folders and lock of its own, so the two never mix).
+LEGS = {
+    "win32": (SCENARIO_DIR, "e2e"),
+    "win64": (os.path.join(ROOT, "tests", "e2e", "scenarios-win64"), "e2e-win64"),
+}
+# The 64-bit loader (Debian's wine64). The `wine` command takes the 32-bit one whenever wine32 is
+# there, which in a 64-bit prefix starts the 32-bit builds of Wine's own programs (reg, cmd,
+# uninstaller, start) from syswow64: the 64-bit leg starts them with this one instead.
+WINE64_LOADER = "/usr/lib/wine/wine64"
+# Stands in @built and @after for the build of the 64-bit shell clients (build/win64, beside the
+# win32 build folder).
+BUILD64 = "{build64}"
 
 # Bump when the way the template is made changes, so that cached templates are rebuilt.
 TEMPLATE_RECIPE = 4
@@ -365,9 +380,13 @@ def remove_tree(path):
 # ---- Wine -----------------------------------------------------------------------------------------
 
 class Wine:
-    def __init__(self, work, display):
+    def __init__(self, work, display, arch="win32"):
         self.work = work
         self.display = display
+        # Where wine64 is installed, a prefix made without WINEARCH is a 64-bit one: always say which.
+        self.arch = arch
+        # What starts Wine's own programs and the @after commands: the prefix's native ones.
+        self.loader = "wine" if arch == "win32" else WINE64_LOADER
 
     def env(self, prefix, home, language="en"):
         """Wine's environment; language None keeps the caller's own locale variables."""
@@ -375,7 +394,7 @@ class Wine:
         env = {k: v for k, v in os.environ.items() if not k.startswith(dropped)}
         env.update({
             "WINEPREFIX": prefix,
-            "WINEARCH": "win32",
+            "WINEARCH": self.arch,
             "WINEDEBUG": "-all",
             # No Mono or Gecko installers at prefix creation; no desktop entries for shortcuts made
             # in the prefix (winemenubuilder would write them into the home folder).
@@ -410,12 +429,26 @@ def wine_version():
     return subprocess.run(["wine", "--version"], capture_output=True, text=True, check=True).stdout.strip()
 
 
-def template_ok(template, stamp):
+def prefix_arch(prefix):
+    """win32 or win64, as the prefix's registry says (Wine's "#arch=" line), or None."""
+    try:
+        with open(os.path.join(prefix, "system.reg"), encoding="latin-1") as f:
+            for line in f:
+                if line.startswith("#arch="):
+                    return line[len("#arch="):].strip()
+    except OSError:
+        pass
+    return None
+
+
+def template_ok(template, stamp, arch="win32"):
     try:
         with open(os.path.join(template, TEMPLATE_STAMP)) as f:
             if f.read() != stamp:
                 return False
     except OSError:
+        return False
+    if prefix_arch(template) != arch:
         return False
     needed = ["system.reg", "user.reg", "userdef.reg", "drive_c/windows/system32/kernel32.dll",
               "drive_c/windows/system32/user32.dll", "dosdevices/c:"]
@@ -440,11 +473,11 @@ def make_template(wine, log):
     """The template prefix: made once per build folder and rebuilt when missing or broken, or made by
     another Wine or with other fonts of Wine's own."""
     template = os.path.join(wine.work, "template")
-    stamp = json.dumps({"wine": wine_version(), "recipe": TEMPLATE_RECIPE,
+    stamp = json.dumps({"wine": wine_version(), "recipe": TEMPLATE_RECIPE, "arch": wine.arch,
                         "fonts": hashlib.sha256("\n".join(wine_fonts()).encode()).hexdigest()[:16]})
-    if template_ok(template, stamp):
+    if template_ok(template, stamp, wine.arch):
         return template
-    print("e2e: making the template Wine prefix (about 15 s)", flush=True)
+    print(f"e2e: making the {wine.arch} template Wine prefix (about 15 s)", flush=True)
     building = template + ".new"
     remove_tree(building)
     remove_tree(template)
@@ -452,11 +485,11 @@ def make_template(wine, log):
     os.makedirs(home, exist_ok=True)
     env = wine.env(building, home)
     steps = [
-        ["wineboot", "-i"],
+        [wine.loader, "wineboot", "-i"],
         # Without a window manager Wine waits for each closed window; unmanaged windows close at once.
-        ["wine", "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+        [wine.loader, "reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
         # A crash ends the process with its exception code instead of waiting in a crash dialog.
-        ["wine", "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+        [wine.loader, "reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
          "/d", "0", "/f"],
     ]
     for step in steps:
@@ -481,6 +514,8 @@ def make_template(wine, log):
     with open(os.path.join(building, "user.reg"), encoding="latin-1") as f:
         if '"Managed"="N"' not in f.read():
             raise RuntimeError("template prefix: the X11 Driver setting did not reach user.reg")
+    if prefix_arch(building) != wine.arch:
+        raise RuntimeError(f"template prefix: Wine made a {prefix_arch(building)} prefix, not {wine.arch}")
     with open(os.path.join(building, TEMPLATE_STAMP), "w") as f:
         f.write(stamp)
     os.rename(building, template)
@@ -1046,7 +1081,6 @@ def installer_switches(arguments):
 
 # The dry run's options for the installer's switches.
 DRY_RUN_SWITCHES = {"S": "--silent", "NOASSOCIATE": "--no-associate", "ALLUSERS": "--all-users"}
-LOG_TIME_LENGTH = len("HH:MM:SS ")
 LOG_BOX_NOT_SHOWN = "Message not shown (silent run): "
 
 
@@ -1059,7 +1093,7 @@ def boxes_not_shown(prefix, log):
         lines = f.read().decode("cp1252").split("\r\n")
     boxes = []
     for line in lines:
-        line = line[LOG_TIME_LENGTH:]
+        line = line.partition(" ")[2]  # after the time of day
         if line.startswith(LOG_BOX_NOT_SHOWN):
             quoted, _, answer = line[len(LOG_BOX_NOT_SHOWN):].rpartition(" -> ")
             caption, _, text = quoted[1:-1].partition('": "')
@@ -1216,7 +1250,21 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
 
 # ---- Running a scenario -----------------------------------------------------------------------------
 
-def lay_out(scenario, prefix, setup_exe):
+def build64_of(build):
+    """The 64-bit shell clients' build folder: build/win64 beside the win32 build folder."""
+    return os.path.join(os.path.dirname(os.path.abspath(build)), "win64")
+
+
+def built_path(setup_exe, build64, program):
+    """Where a @built program is: relative to the laid-out program's folder, or {build64}/NAME."""
+    if program.startswith(BUILD64):
+        if build64 is None:
+            raise ScenarioError(f"{program}: no 64-bit build given")
+        return os.path.join(build64, program[len(BUILD64):].lstrip("/\\"))
+    return os.path.join(os.path.dirname(setup_exe), program)
+
+
+def lay_out(scenario, prefix, setup_exe, build64=None):
     """Writes the distribution; returns {windows path in lower case: (bytes, mtime in ns)}."""
     written = {}
     items = [(scenario.installer_path, "copy", setup_exe)] + scenario.files
@@ -1224,7 +1272,7 @@ def lay_out(scenario, prefix, setup_exe):
         path = host_path(prefix, windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if kind == "built":
-            data = os.path.join(os.path.dirname(setup_exe), data)
+            data = built_path(setup_exe, build64, data)
         if kind in ("copy", "built"):
             with open(data, "rb") as f:
                 data = f.read()
@@ -1289,7 +1337,7 @@ def import_registry(wine, env, run_dir, lines):
     with open(path, "w", encoding="utf-16", newline="\r\n") as f:
         f.write("Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n")
     with open(os.path.join(run_dir, "regedit.log"), "w") as log:
-        result = subprocess.run(["wine", "regedit", "/S", z_path(path)], env=env, stdout=log, stderr=log,
+        result = subprocess.run([wine.loader, "regedit", "/S", z_path(path)], env=env, stdout=log, stderr=log,
                                 timeout=WINE_COMMAND_TIMEOUT)
     if result.returncode != 0:
         raise ScenarioError(f"regedit could not import {path} (status {result.returncode})")
@@ -1299,12 +1347,13 @@ def import_registry(wine, env, run_dir, lines):
 AFTER_OUTPUT = "C:\\after.txt"
 
 
-def run_after(scenario, env, prefix, build, log):
-    """The @after commands, in order, each with `wine` and waited for; their standard output, lines
+def run_after(scenario, env, prefix, build, log, loader="wine"):
+    """The @after commands, in order, each started by `loader` and waited for; their standard output, lines
     ended by CR LF, goes into AFTER_OUTPUT. Returns the problems: a command that failed or hung."""
     problems, output = [], []
     for number, words in scenario.after:
-        command = ["wine"] + [expand_path(prefix, w.replace("{build}", z_path(build))) for w in words]
+        command = [loader] + [expand_path(prefix, w.replace("{build}", z_path(build))
+                                          .replace(BUILD64, z_path(build64_of(build)))) for w in words]
         try:
             result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=log,
                                     timeout=WINE_COMMAND_TIMEOUT)
@@ -1327,7 +1376,7 @@ def run_scenario(scenario, wine, template, build, keep):
     home = os.path.join(run_dir, "home")
     os.makedirs(home)
     copy_prefix(template, prefix)
-    dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program))
+    dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program), build64_of(build))
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
     env.update(scenario.env)
@@ -1364,7 +1413,7 @@ def run_scenario(scenario, wine, template, build, keep):
             robot_status = None
             problems.append("the robot itself did not end; killed")
         else:
-            problems += run_after(scenario, env, prefix, build, log)
+            problems += run_after(scenario, env, prefix, build, log, wine.loader)
         finally:
             wine.stop_server(env)
             for path in immutable:
@@ -1436,13 +1485,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
                         help="folder holding setup.exe and robot.exe (default build/win32)")
+    parser.add_argument("--arch", choices=sorted(LEGS), default="win32",
+                        help="the leg: win32 (default) or win64, the scenarios of a 64-bit Windows")
     parser.add_argument("--keep", action="store_true", help="keep every scenario's prefix, not only failed ones")
     parser.add_argument("--list", action="store_true", help="list the scenarios and stop")
     parser.add_argument("names", nargs="*", help="run only scenarios whose name contains one of these")
     args = parser.parse_args()
 
     build = os.path.abspath(args.build)
-    paths = sorted(os.path.join(SCENARIO_DIR, f) for f in os.listdir(SCENARIO_DIR) if f.endswith(".scn"))
+    scenario_dir, work_name = LEGS[args.arch]
+    paths = sorted(os.path.join(scenario_dir, f) for f in os.listdir(scenario_dir) if f.endswith(".scn"))
     with_conformance = not args.names or any(n in CONFORMANCE for n in args.names)
     if args.names:
         paths = [p for p in paths if any(n in os.path.basename(p) for n in args.names)]
@@ -1464,13 +1516,17 @@ def main():
         if not os.path.isfile(os.path.join(build, exe)):
             print(f"e2e: {os.path.join(build, exe)} is missing; build the win32 preset first", file=sys.stderr)
             return 2
-    # Programs made after the build, such as the signed copy (tests/release/signing.sh).
-    for program in sorted({s.program for s in scenarios}):
-        if not os.path.isfile(os.path.join(build, program)):
-            print(f"e2e: {os.path.join(build, program)} is missing; scripts/e2e.sh makes it", file=sys.stderr)
+    # Programs made after the build, such as the signed copy (tests/release/signing.sh), and the
+    # 64-bit shell clients (build/win64).
+    programs = {os.path.join(build, s.program) for s in scenarios}
+    programs |= {built_path(os.path.join(build, s.program), build64_of(build), data)
+                 for s in scenarios for _, kind, data in s.files if kind == "built"}
+    for program in sorted(programs):
+        if not os.path.isfile(program):
+            print(f"e2e: {program} is missing; scripts/e2e.sh makes it", file=sys.stderr)
             return 2
 
-    work = os.path.join(os.path.dirname(build), "e2e")
+    work = os.path.join(os.path.dirname(build), work_name)
     os.makedirs(work, exist_ok=True)
     # Two runs over one build folder would share the template and the run folders.
     lock = open(os.path.join(work, ".lock"), "w")
@@ -1481,11 +1537,11 @@ def main():
     display = VirtualDisplay()
     passed = failed = 0
     try:
-        wine = Wine(work, display.name)
+        wine = Wine(work, display.name, args.arch)
         with open(os.path.join(work, "template.log"), "w") as log:
             template = make_template(wine, log)
         print(f"e2e: {len(scenarios)} scenario(s){' and conformance.exe' if with_conformance else ''} "
-              f"on display {display.name}", flush=True)
+              f"in {args.arch} prefixes on display {display.name}", flush=True)
         runs = [(s.name, lambda s=s: run_scenario(s, wine, template, build, args.keep)) for s in scenarios]
         if with_conformance:
             runs.append((CONFORMANCE, lambda: run_conformance(wine, template, build, args.keep)))

@@ -252,5 +252,27 @@ class ScenarioFileTest(unittest.TestCase):
             scenario_from("@setup\nlanguage en\n")
 
 
+class ArchitectureTest(unittest.TestCase):
+    """The two legs' prefixes never mix: a 32-bit run never gets a 64-bit prefix, nor the reverse."""
+
+    def test_a_template_of_the_other_architecture_is_not_taken(self):
+        with tempfile.TemporaryDirectory() as template:
+            for name in ("user.reg", "userdef.reg", "drive_c/windows/system32/kernel32.dll",
+                         "drive_c/windows/system32/user32.dll", "dosdevices/c:", run.TEMPLATE_STAMP):
+                os.makedirs(os.path.dirname(os.path.join(template, name)), exist_ok=True)
+                with open(os.path.join(template, name), "w") as f:
+                    f.write("stamp")
+            with open(os.path.join(template, "system.reg"), "w") as f:
+                f.write("WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\Machine\n\n#arch=win64\n")
+            self.assertTrue(run.template_ok(template, "stamp", "win64"))
+            self.assertFalse(run.template_ok(template, "stamp", "win32"))
+            self.assertFalse(run.template_ok(template, "stamp"))
+
+    def test_every_prefix_names_its_architecture(self):
+        # Where wine64 is installed, a prefix made without WINEARCH is a 64-bit one.
+        self.assertEqual(run.Wine("/work", ":9").env("/p", "/h")["WINEARCH"], "win32")
+        self.assertEqual(run.Wine("/work", ":9", "win64").env("/p", "/h")["WINEARCH"], "win64")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -37,6 +37,8 @@ SMALL_COUNT, SMALL_SIZE = 2000, 64 * KB
 MEMORY_SIZES = (10 * MB, 1024 * MB)
 # The goal for the installer's copy time, as a multiple of the bare chain's.
 GOAL_RATIO = 1.3
+# A silent run shows no copy dialog: its copy phase against the bare chain's.
+SILENT_GOAL_RATIO = 1.15
 # Seconds the robot allows one installation; far beyond what any of them takes.
 INSTALL_TIMEOUT = 1800
 PROGRAM_TIMEOUT = 1800
@@ -90,6 +92,21 @@ def run_installer_timed(session):
     return timing["ms"]
 
 
+SILENT_LOG = "C:\\bench-silent.log"
+
+
+def run_silent_timed(session):
+    """setup.exe /S: no window at all; its copy phase from the times of its own log."""
+    log = session.host(SILENT_LOG)
+    if os.path.exists(log):
+        os.remove(log)
+    records, _ = session.run_installer(INSTALL_TIMEOUT, rules="", arguments=f"/S /LOG={SILENT_LOG}")
+    ms = wineperf.silent_copy_ms(log) if os.path.exists(log) else None
+    if not wineperf.installed_cleanly(records) or ms is None:
+        raise RuntimeError("the silent installation did not go through; see build/bench-wine/runs")
+    return ms
+
+
 def copy_case(session, name, files, runs):
     """One copy case: the three copiers alternately, `runs` times each. Returns the medians and raws."""
     say(f"copy {name}: laying out the distribution")
@@ -98,6 +115,7 @@ def copy_case(session, name, files, runs):
     listing = session.write_list("list.txt", pairs)
     copiers = {
         "installer": lambda: run_installer_timed(session),
+        "silent": lambda: run_silent_timed(session),
         "copyfile": lambda: session.run_program("copyfile.exe", [listing], PROGRAM_TIMEOUT)["ms"],
         "chain": lambda: session.run_program("chain.exe", [listing], PROGRAM_TIMEOUT)["ms"],
     }
@@ -108,7 +126,7 @@ def copy_case(session, name, files, runs):
         shift = round_number % len(order)
         for copier in order[shift:] + order[:shift]:
             session.clear_target()
-            if copier != "installer":
+            if copier not in ("installer", "silent"):
                 os.makedirs(session.host(TARGET))
             times[copier].append(copiers[copier]())
             verify(session, sums, deep=round_number == 0)
@@ -117,7 +135,8 @@ def copy_case(session, name, files, runs):
     session.clear_target()
     session.remove_dist()
     medians = {c: statistics.median(t) for c, t in times.items()}
-    return {"median_ms": medians, "runs_ms": times, "ratio": medians["installer"] / medians["chain"]}
+    return {"median_ms": medians, "runs_ms": times, "ratio": medians["installer"] / medians["chain"],
+            "silent_ratio": medians["silent"] / medians["chain"]}
 
 
 def bench_copy(session, runs, scale):
@@ -279,6 +298,9 @@ def table(results):
             lines.append(f"| copy, {title}: installer / CopyFileA / bare chain (median of {runs}) | "
                          f"{med['installer']:.0f} / {med['copyfile']:.0f} / {med['chain']:.0f} ms; installer = "
                          f"{case['ratio']:.2f} × bare chain (goal ≤ {GOAL_RATIO}) |")
+            lines.append(f"| copy, {title}: silent installer (`/S`, copy phase from its log) / bare chain "
+                         f"(median of {runs}) | {med['silent']:.0f} / {med['chain']:.0f} ms; silent = "
+                         f"{case['silent_ratio']:.2f} × bare chain (goal ≤ {SILENT_GOAL_RATIO}) |")
     probe = results.get("probe")
     if probe:
         lines.append(f"| copy dialog's round trip (WM_NULL) while a {size_text(probe['bytes'])} file is copied "

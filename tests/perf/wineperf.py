@@ -168,7 +168,7 @@ class Session:
                 f.write(f"{source}|{destination}\n")
         return run.z_path(path)
 
-    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None):
+    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None, arguments=None):
         """Runs setup.exe under the robot; returns the transcript's records (and the probe's result
         line when `probe` gives probe.exe's arguments: it is started first and waits for the dialog)."""
         self.runs += 1
@@ -182,6 +182,8 @@ class Session:
         command = ["wine", run.z_path(os.path.join(self.build, "robot.exe")), "--timeout", str(timeout)]
         if poll_ms is not None:
             command += ["--poll", str(poll_ms)]
+        if arguments:
+            command += ["--args", arguments]
         command += [run.z_path(rules_path), DIST + "\\setup.exe", run.z_path(transcript)]
         prober = None
         probe_output = os.path.join(folder, "probe.out")
@@ -278,6 +280,27 @@ def windows(records):
 def installed_cleanly(records):
     end = next((r for r in records if r.get("kind") == "end"), {})
     return end.get("status") == "exited" and end.get("failures") == 0 and end.get("exit") == 0
+
+
+LOG_TIME = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
+
+
+def silent_copy_ms(log_path):
+    """A silent run's copy phase from its log: from the line that names the target directory to the
+    last file copied, in ms; None when the log does not hold both."""
+    stamps = []
+    with open(log_path, encoding="cp1252") as f:
+        for line in f:
+            match = LOG_TIME.match(line.rstrip("\r\n"))
+            if match:
+                h, m, s, ms, text = match.groups()
+                stamps.append((((int(h) * 60 + int(m)) * 60 + int(s)) * 1000 + int(ms), text))
+    start = next((t for t, text in stamps if text.startswith("Target directory: ")), None)
+    end = [t for t, text in stamps if text.startswith("File copied: ")]
+    if start is None or not end:
+        return None
+    # Across midnight the clock starts again.
+    return (end[-1] - start) % (24 * 3600 * 1000)
 
 
 def installer_timing(records):

@@ -29,15 +29,16 @@ protected:
         sim::PutFile(std::string(COMMON_DESKTOP) + "\\placeholder", "");
     }
 
-    // The log's lines without the time of day in front of each.
+    // The log's lines without the time of day ("HH:MM:SS.mmm ") in front of each.
     static std::vector<std::string> LogLines()
     {
         std::vector<std::string> lines;
         std::istringstream log(sim::GetFile(LOG).value_or(""));
         for (std::string line; std::getline(log, line);) {
-            EXPECT_TRUE(line.size() > 9 && line[2] == ':' && line[5] == ':' && line[8] == ' ' && line.back() == '\r')
+            EXPECT_TRUE(line.size() > 13 && line[2] == ':' && line[5] == ':' && line[8] == '.' && line[12] == ' ' &&
+                        line.back() == '\r')
                 << line;
-            lines.push_back(line.substr(9, line.size() - 10));
+            lines.push_back(line.substr(13, line.size() - 14));
         }
         return lines;
     }
