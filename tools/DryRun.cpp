@@ -49,12 +49,15 @@ const char LOG_REGISTRY_WRITTEN[] = "Registry value written: ";
 const char LOG_SHORTCUT_CREATED[] = "Shortcut created: ";
 const char LOG_FILE_DELETED[] = "File deleted: ";
 const char LOG_ANSWER[] = " -> ";
+const char LOG_QUOTE = '"';
+const char LOG_CAPTION_END[] = "\": \"";  // between the quoted caption and the quoted text
 
 enum {
     NAME_BUFFER = 32,
     TEXT_BUFFER = 512,
     PATH_LIMIT = 259,   // characters a 260-byte path keeps
     VALUE_LIMIT = 127,  // characters a 128-byte field keeps
+    DRIVE_ROOT_LENGTH = 3,  // "C:\"
 };
 
 std::string Lower(std::string text)
@@ -447,10 +450,11 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
         if (StartsWith(line, LOG_BOX_NOT_SHOWN) && answer != std::string::npos) {
             // "CAPTION": "TEXT" -> ANSWER
             std::string quoted = line.substr(strlen(LOG_BOX_NOT_SHOWN), answer - strlen(LOG_BOX_NOT_SHOWN));
-            size_t split = quoted.find("\": \"");
-            if (quoted.size() < 2 || quoted[0] != '"' || quoted.back() != '"' || split == std::string::npos)
+            size_t split = quoted.find(LOG_CAPTION_END);
+            if (split == std::string::npos || quoted[0] != LOG_QUOTE || quoted.back() != LOG_QUOTE)
                 continue;
-            std::string text = quoted.substr(split + 4, quoted.size() - split - 5);
+            size_t start = split + strlen(LOG_CAPTION_END);
+            std::string text = quoted.substr(start, quoted.size() - 1 - start);
             boxes_.push_back(text);
             pending.push_back(MakeStep("box", { Text("caption", quoted.substr(1, split - 1)), Text("text", text),
                                                 Text("answer", line.substr(answer + strlen(LOG_ANSWER))),
@@ -462,7 +466,8 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
         } else if (StartsWith(line, LOG_FILE_TYPES) && answer != std::string::npos) {
             // "LIST" -> ANSWER
             std::string quoted = line.substr(strlen(LOG_FILE_TYPES), answer - strlen(LOG_FILE_TYPES));
-            std::string suffixes = quoted.size() >= 2 ? quoted.substr(1, quoted.size() - 2) : quoted;
+            bool enclosed = quoted.size() >= 2 && quoted[0] == LOG_QUOTE && quoted.back() == LOG_QUOTE;
+            std::string suffixes = enclosed ? quoted.substr(1, quoted.size() - 2) : quoted;
             std::string confirmed = line.substr(answer + strlen(LOG_ANSWER));
             pending.push_back(MakeStep("file-types-dialog", { Text("suffixes", suffixes), Text("answer", confirmed),
                                                               Flag("shown", false) }));
@@ -735,7 +740,8 @@ void DryRun::CheckReferences()
 void DryRun::CheckReference(int line, const char *code, const std::string &what, const std::string &path)
 {
     const std::string &medium = result_.Machine.InstallerFolder;
-    bool full = path.size() >= 3 && isalpha((unsigned char)path[0]) && path[1] == ':' && path[2] == '\\';
+    bool full = path.size() >= DRIVE_ROOT_LENGTH && isalpha((unsigned char)path[0]) && path[1] == ':' &&
+                path[2] == '\\';
     std::string named = AnsiToUtf8(what) + " \"" + AnsiToUtf8(path) + "\"";
     std::string text;
     struct stat info;

@@ -15,6 +15,7 @@ namespace {
 
 enum {
     VALUE_LIMIT = 127,  // bytes a 128-byte field keeps
+    FIRST_PRINTABLE = 0x20,
 };
 
 const char LF = '\n';
@@ -276,7 +277,7 @@ void Pitfalls::CheckSuffixes(int line, const std::string &list)
         std::string problem;
         size_t bad = suffix.find_first_of(NOT_IN_FILE_NAMES);
         for (size_t i = 0; i < suffix.size() && bad == std::string::npos; i++) {
-            if ((unsigned char)suffix[i] < 0x20)
+            if ((unsigned char)suffix[i] < FIRST_PRINTABLE)
                 bad = i;
         }
         if (suffix[0] == '.')
@@ -284,7 +285,7 @@ void Pitfalls::CheckSuffixes(int line, const std::string &list)
                       " is registered, which no file name ends in";
         else if (suffix.find('.') != std::string::npos)
             problem = "holds a dot: a file name's suffix is only what follows its last dot, so no file has it";
-        else if (bad != std::string::npos && (unsigned char)suffix[bad] < 0x20)
+        else if (bad != std::string::npos && (unsigned char)suffix[bad] < FIRST_PRINTABLE)
             problem = "holds control byte " + std::to_string((unsigned char)suffix[bad]) + ", which no file name can";
         else if (bad != std::string::npos)
             problem = "holds '" + suffix.substr(bad, 1) + "', which no file name can";
