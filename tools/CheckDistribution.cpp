@@ -1,5 +1,6 @@
-// check-distribution DIR [--script FILE] [--language en|fr|it] [--json]: the dry run of a
-// distribution folder, printed; exit 0 clean, 1 with warnings, 2 when it would install nothing.
+// check-distribution [--script FILE] [--language en|fr|it] [--json] [--silent] [--no-associate]
+// [--all-users] [--dir DIR] FOLDER: the dry run of a distribution folder, printed; exit 0 clean,
+// 1 with warnings, 2 when it would install nothing.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -11,7 +12,9 @@
 #include "tools/DryRun.h"
 
 static const char USAGE[] =
-    "usage: check-distribution [--script FILE] [--language en|fr|it] [--json] DIR\n";
+    "usage: check-distribution [--script FILE] [--language en|fr|it] [--json]\n"
+    "                          [--silent] [--no-associate] [--all-users] [--dir DIR] FOLDER\n"
+    "  --silent, --no-associate, --all-users, --dir DIR: as setup.exe /S, /NOASSOCIATE, /ALLUSERS, /D=DIR\n";
 
 int main(int argc, char **argv)
 {
@@ -21,6 +24,14 @@ int main(int argc, char **argv)
         std::string argument = argv[i];
         if (argument == "--json") {
             json = true;
+        } else if (argument == "--silent") {
+            options.Silent = true;
+        } else if (argument == "--no-associate") {
+            options.NoAssociate = true;
+        } else if (argument == "--all-users") {
+            options.AllUsers = true;
+        } else if (argument == "--dir" && i + 1 < argc && argv[i + 1][0] != '\0') {
+            options.Directory = argv[++i];
         } else if ((argument == "--script" || argument == "--language") && i + 1 < argc) {
             (argument == "--script" ? options.ScriptFile : options.Language) = argv[++i];
         } else if (argument.compare(0, 1, "-") != 0 && options.Folder.empty()) {

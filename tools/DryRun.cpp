@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <dirent.h>
+#include <stdint.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,12 +30,34 @@ const char CONFIGURATION_FILE[] = "Quillet.cfg";
 const char DIRECTORY_TEMPLATE[] = "DIRECTORY";
 const char COPY_TEMPLATE[] = "COPY";
 const char REGISTRATION_TEMPLATE[] = "REGISTRATION";
+// The log a silent run is told to write, on a drive of its own, out of the machine's sight.
+const char LOG_FILE[] = "L:\\check-distribution.log";
+const char SILENT_SWITCH[] = "/S";
+const char NO_ASSOCIATE_SWITCH[] = "/NOASSOCIATE";
+const char ALL_USERS_SWITCH[] = "/ALLUSERS";
+const char LOG_SWITCH[] = "/LOG=";
+const char DIRECTORY_SWITCH[] = "/D=";
+// The lines of the installer's log that the record is read from, after the time of day and its blank.
+const char LOG_LINE_END[] = "\r\n";
+const char LOG_TIME_END = ' ';
+const char LOG_BOX_NOT_SHOWN[] = "Message not shown (silent run): ";
+const char LOG_TARGET_DIRECTORY[] = "Target directory: ";
+const char LOG_FILE_TYPES[] = "File types: ";
+const char LOG_DIRECTORY_CREATED[] = "Directory created: ";
+const char LOG_FILE_COPIED[] = "File copied: ";
+const char LOG_REGISTRY_WRITTEN[] = "Registry value written: ";
+const char LOG_SHORTCUT_CREATED[] = "Shortcut created: ";
+const char LOG_FILE_DELETED[] = "File deleted: ";
+const char LOG_ANSWER[] = " -> ";
+const char LOG_QUOTE = '"';
+const char LOG_CAPTION_END[] = "\": \"";  // between the quoted caption and the quoted text
 
 enum {
     NAME_BUFFER = 32,
     TEXT_BUFFER = 512,
     PATH_LIMIT = 259,   // characters a 260-byte path keeps
     VALUE_LIMIT = 127,  // characters a 128-byte field keeps
+    DRIVE_ROOT_LENGTH = 3,  // "C:\"
 };
 
 std::string Lower(std::string text)
@@ -129,6 +153,32 @@ std::string IconOf(UINT type)
     }
 }
 
+// The path a command starts: the quoted text at its start, or everything up to its first blank.
+std::string ProgramOf(const std::string &command)
+{
+    if (!command.empty() && command[0] == '"')
+        return command.substr(1, command.find('"', 1) == std::string::npos ? std::string::npos
+                                                                            : command.find('"', 1) - 1);
+    return command.substr(0, command.find(' '));
+}
+
+// The file of an icon location "path,index".
+std::string IconFileOf(const std::string &location)
+{
+    size_t comma = location.rfind(',');
+    if (comma == std::string::npos)
+        return location;
+    std::string index = location.substr(comma + 1);
+    size_t digits = index.find_first_not_of("-+");
+    bool number = digits != std::string::npos && index.find_first_not_of("0123456789", digits) == std::string::npos;
+    return number ? location.substr(0, comma) : location;
+}
+
+bool StartsWith(const std::string &text, const char *start)
+{
+    return text.compare(0, strlen(start), start) == 0;
+}
+
 std::string AnswerOf(int answer)
 {
     switch (answer) {
@@ -183,6 +233,11 @@ StepField Number(const std::string &name, uint64_t value)
     return { name, std::to_string(value), true };
 }
 
+StepField Flag(const std::string &name, bool value)
+{
+    return { name, value ? "true" : "false", true };
+}
+
 class DryRun {
 public:
     DryRun(const DryRunOptions &options, const std::string &sandbox) : options_(options), sandbox_(sandbox) {}
@@ -192,10 +247,13 @@ private:
     void LocateScript();
     void LayOutMachine();
     void RunInstaller();
+    void ReadInstallerLog(const std::vector<sim::JournalEntry> &journal);
     void ReadJournal(const std::vector<sim::JournalEntry> &journal);
     void FlushEntry();
     void CheckBitmap();
     void CheckPaths();
+    void CheckReferences();
+    void CheckReference(int line, const char *code, const std::string &what, const std::string &path);
     // Each pitfall once a line; an entry without '=' has already been told to name no file.
     void Warn(int line, const std::string &code, const std::string &text)
     {
@@ -214,7 +272,12 @@ private:
     bool scriptReadable_ = false;
     ScriptFacts facts_;
     std::vector<Note> notes_;
+    std::vector<std::string> boxes_;  // the texts of every message, shown or not, in order
     std::string failure_;
+    // The journal entries from the first [Files] entry to the end of the copy, as the
+    // sequencer's messages tell them: a silent run has no copy dialog to tell them by.
+    size_t copyStart_ = SIZE_MAX;
+    size_t copyEnd_ = SIZE_MAX;
 
     // The [Files] entry being copied during the walk of the journal.
     struct Copy {
@@ -245,7 +308,8 @@ void DryRun::LocateScript()
             result_.Installer = installer.empty() ? Stem(name) + ".exe" : installer;
         } else {
             // A script kept elsewhere is shown to the installer in the place of its own.
-            sim::MapPath(result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION, scriptHost_);
+            sim::MapPath(result_.Machine.InstallerFolder + Stem(result_.Installer) + SCRIPT_EXTENSION,
+                         RealPath(scriptHost_));
         }
     } else {
         std::vector<std::string> installers;
@@ -272,13 +336,16 @@ void DryRun::LayOutMachine()
     sim::SetCurrentDirectory(machine.InstallerFolder);
     sim::SetWindowsDirectory(machine.WindowsDirectory);
     // The folders a Windows machine has, each with the hidden file it keeps there.
-    for (const std::string &folder : { machine.ProgramFiles, machine.Programs, machine.Desktop })
+    for (const std::string &folder :
+         { machine.ProgramFiles, machine.Programs, machine.Desktop, machine.CommonPrograms, machine.CommonDesktop })
         sim::PutFile(folder + "\\desktop.ini", "");
     // The editor's settings from an earlier installation, which a clean one removes.
     sim::PutFile(machine.WindowsDirectory + "\\" + CONFIGURATION_FILE, "[Quillet]\r\n");
     sim::RegPutString(HKEY_LOCAL_MACHINE, VERSION_KEY, "ProgramFilesDir", machine.ProgramFiles);
     sim::RegPutString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Programs", machine.Programs);
     sim::RegPutString(HKEY_CURRENT_USER, SHELL_FOLDERS, "Desktop", machine.Desktop);
+    sim::RegPutString(HKEY_LOCAL_MACHINE, SHELL_FOLDERS, "Common Programs", machine.CommonPrograms);
+    sim::RegPutString(HKEY_LOCAL_MACHINE, SHELL_FOLDERS, "Common Desktop", machine.CommonDesktop);
 }
 
 void DryRun::RunInstaller()
@@ -295,25 +362,135 @@ void DryRun::RunInstaller()
                                               Text("prompt", sim::ControlText(dialog, IDC_DIRECTORY_PROMPT)),
                                               Text("directory", sim::ControlText(dialog, IDC_DIRECTORY_EDIT)),
                                               Text("size", sim::ControlText(dialog, IDC_DIRECTORY_SIZE)),
-                                              Text("answer", "Install") }) });
+                                              Text("answer", "Install"), Flag("shown", true) }) });
             sim::PressButton(dialog, IDC_DIRECTORY_INSTALL);
         } else if (name == REGISTRATION_TEMPLATE) {
             notes_.push_back({ at, MakeStep("file-types-dialog",
                                             { Text("caption", sim::WindowText(dialog)),
                                               Text("suffixes", sim::ControlText(dialog, IDC_REGISTRATION_SUFFIXES)),
-                                              Text("answer", "Yes") }) });
+                                              Text("answer", "Yes"), Flag("shown", true) }) });
             sim::PressButton(dialog, IDC_REGISTRATION_YES);
         } else {
             throw sim::SimFailure("an unknown dialog " + name + " waits for the user");
         }
     };
+    user.onMessage = [this](const MSG &msg) {
+        if (msg.message == WM_COPY_NEXT_FILE && copyStart_ == SIZE_MAX)
+            copyStart_ = sim::Journal().size();
+        else if ((msg.message == WM_COPY_DONE || msg.message == WM_FINISH) && copyStart_ != SIZE_MAX &&
+                 copyEnd_ == SIZE_MAX)
+            copyEnd_ = sim::Journal().size();
+    };
     sim::SetUser(user);
-    char commandLine[] = "";
+
+    // The switches in the order the installer documents them, /D= last as it takes the rest of the
+    // line; a silent run also writes its log, which is all it tells of its messages.
+    std::string switches;
+    auto add = [&switches](const std::string &word) { switches += (switches.empty() ? "" : " ") + word; };
+    if (options_.Silent)
+        add(SILENT_SWITCH);
+    if (options_.NoAssociate)
+        add(NO_ASSOCIATE_SWITCH);
+    if (options_.AllUsers)
+        add(ALL_USERS_SWITCH);
+    std::string commandLine = switches;
+    if (options_.Silent) {
+        sim::PutFile(LOG_FILE, "");
+        commandLine += (commandLine.empty() ? "" : " ") + std::string(LOG_SWITCH) + LOG_FILE;
+    }
+    if (!options_.Directory.empty()) {
+        add(DIRECTORY_SWITCH + options_.Directory);
+        commandLine += std::string(" ") + DIRECTORY_SWITCH + options_.Directory;
+    }
+    result_.Switches = switches;
+    std::vector<char> arguments(commandLine.begin(), commandLine.end());
+    arguments.push_back('\0');
     try {
-        WinMain(sim::Instance(), nullptr, commandLine, SW_SHOWNORMAL);
+        result_.InstallerExitCode = WinMain(sim::Instance(), nullptr, arguments.data(), SW_SHOWNORMAL);
+    } catch (const sim::ProcessExit &exit) {
+        result_.InstallerExitCode = (int)exit.code;
     } catch (const sim::SimFailure &failure) {
         failure_ = std::string("the installer stopped on the stand-in: ") + failure.what();
     }
+}
+
+// A silent run shows nothing: what it would have shown, and how it answered, is in its own log, as
+// deployment tools read it. Each message, the directory taken and the suffixes confirmed go into
+// the record just before the next effect that both the log and the journal hold.
+void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
+{
+    std::optional<std::string> log = sim::GetFile(LOG_FILE);
+    if (!log)
+        return;
+    struct Effect {
+        const char *Line;
+        sim::JournalEntry::Kind Kind;
+        const char *End;  // what follows the path on the line; "" for the end of the line
+    };
+    static const Effect EFFECTS[] = {
+        { LOG_DIRECTORY_CREATED, sim::JournalEntry::DirectoryCreated, "" },
+        { LOG_FILE_COPIED, sim::JournalEntry::FileClosed, " (" },
+        { LOG_REGISTRY_WRITTEN, sim::JournalEntry::RegistryValueSet, " [" },
+        { LOG_SHORTCUT_CREATED, sim::JournalEntry::LinkSaved, LOG_ANSWER },
+        { LOG_FILE_DELETED, sim::JournalEntry::FileDeleted, "" },
+    };
+    std::vector<DryRunStep> pending;
+    size_t cursor = 0;  // the journal entries before it are those of the lines read so far
+    for (size_t at = 0; at < log->size();) {
+        size_t end = log->find(LOG_LINE_END, at);
+        if (end == std::string::npos)
+            end = log->size();
+        std::string line = log->substr(at, end - at);
+        at = end + strlen(LOG_LINE_END);
+        size_t time = line.find(LOG_TIME_END);
+        if (time == std::string::npos)
+            continue;
+        line.erase(0, time + 1);
+        size_t answer = line.rfind(LOG_ANSWER);
+        if (StartsWith(line, LOG_BOX_NOT_SHOWN) && answer != std::string::npos) {
+            // "CAPTION": "TEXT" -> ANSWER
+            std::string quoted = line.substr(strlen(LOG_BOX_NOT_SHOWN), answer - strlen(LOG_BOX_NOT_SHOWN));
+            size_t split = quoted.find(LOG_CAPTION_END);
+            if (split == std::string::npos || quoted[0] != LOG_QUOTE || quoted.back() != LOG_QUOTE)
+                continue;
+            size_t start = split + strlen(LOG_CAPTION_END);
+            std::string text = quoted.substr(start, quoted.size() - 1 - start);
+            boxes_.push_back(text);
+            pending.push_back(MakeStep("box", { Text("caption", quoted.substr(1, split - 1)), Text("text", text),
+                                                Text("answer", line.substr(answer + strlen(LOG_ANSWER))),
+                                                Flag("shown", false) }));
+        } else if (StartsWith(line, LOG_TARGET_DIRECTORY)) {
+            std::string directory = line.substr(strlen(LOG_TARGET_DIRECTORY));
+            pending.push_back(MakeStep("directory-dialog", { Text("directory", directory), Text("answer", "Install"),
+                                                             Flag("shown", false) }));
+        } else if (StartsWith(line, LOG_FILE_TYPES) && answer != std::string::npos) {
+            // "LIST" -> ANSWER
+            std::string quoted = line.substr(strlen(LOG_FILE_TYPES), answer - strlen(LOG_FILE_TYPES));
+            bool enclosed = quoted.size() >= 2 && quoted[0] == LOG_QUOTE && quoted.back() == LOG_QUOTE;
+            std::string suffixes = enclosed ? quoted.substr(1, quoted.size() - 2) : quoted;
+            std::string confirmed = line.substr(answer + strlen(LOG_ANSWER));
+            pending.push_back(MakeStep("file-types-dialog", { Text("suffixes", suffixes), Text("answer", confirmed),
+                                                              Flag("shown", false) }));
+        }
+        for (const Effect &effect : EFFECTS) {
+            if (!StartsWith(line, effect.Line))
+                continue;
+            std::string path = line.substr(strlen(effect.Line));
+            if (effect.End[0] != '\0')
+                path = path.substr(0, path.find(effect.End));
+            for (size_t entry = cursor; entry < journal.size(); entry++) {
+                if (journal[entry].kind != effect.Kind || Lower(journal[entry].path) != Lower(path))
+                    continue;
+                for (DryRunStep &step : pending)
+                    notes_.push_back({ entry, std::move(step) });
+                pending.clear();
+                cursor = entry + 1;
+                break;
+            }
+        }
+    }
+    for (DryRunStep &step : pending)
+        notes_.push_back({ journal.size(), std::move(step) });
 }
 
 // The [Files] entry whose copy has ended, as a step.
@@ -346,6 +523,9 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
     for (size_t at = 0; at <= journal.size(); at++) {
         for (; nextNote < notes_.size() && notes_[nextNote].At == at; nextNote++)
             result_.Steps.push_back(notes_[nextNote].Step);
+        if (at == copyEnd_)
+            FlushEntry();
+        copying = (copying || at == copyStart_) && at != copyEnd_;
         if (at == journal.size())
             break;
         const sim::JournalEntry &entry = journal[at];
@@ -441,7 +621,7 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
             result_.Steps.push_back(MakeStep("box", { Text("caption", entry.path), Text("text", entry.data),
                                                       Text("icon", IconOf(entry.type)),
                                                       Text("buttons", ButtonsOf(entry.type)),
-                                                      Text("answer", AnswerOf(entry.answer)) }));
+                                                      Text("answer", AnswerOf(entry.answer)), Flag("shown", true) }));
             break;
         case sim::JournalEntry::FileDeleted:
             if (EndsWith(entry.path, std::string("\\") + CONFIGURATION_FILE))
@@ -469,11 +649,15 @@ void DryRun::CheckBitmap()
         return IDOK;
     };
     sim::SetUser(user);
+    // The loader's message is wanted even after a silent run, which would keep it from the screen.
+    int silent = State.Silent;
+    State.Silent = FALSE;
     HDC dc = CreateCompatibleDC(NULL);
     HBITMAP bitmap = LoadBitmapFile(sim::Instance(), State.ClassName, NULL, State.BitmapPath, dc, NULL, NULL);
     if (bitmap != NULL)
         DeleteObject(bitmap);
     DeleteDC(dc);
+    State.Silent = silent;
     if (bitmap == NULL)
         Warn(facts_.BitmapLine, "bitmap-refused",
              "the bitmap loader refuses " + AnsiToUtf8(State.BitmapName) +
@@ -513,6 +697,69 @@ void DryRun::CheckPaths()
     }
 }
 
+// What the installation leaves pointing at a file: each shortcut's target and icon, and the
+// registry values that name a program or an icon. A file the run does not install and the machine
+// does not hold makes a shortcut that starts nothing, an icon left blank, a command that fails.
+void DryRun::CheckReferences()
+{
+    // Shortcuts in the order of [Group]; the first entry's also on the desktop.
+    size_t entry = 0;
+    for (const sim::LinkRecord &link : sim::Links()) {
+        std::string name = link.file.substr(link.file.rfind('\\') + 1);
+        size_t found = entry;
+        while (found < facts_.Group.size() && Lower(facts_.Group[found].Name) != Lower(name))
+            found++;
+        if (found == facts_.Group.size())
+            continue;
+        entry = found;
+        std::string shortcut = "shortcut \"" + name + "\"";
+        CheckReference(facts_.Group[entry].Line, "missing-target", shortcut + " starts", link.target);
+        if (!link.iconFile.empty())
+            CheckReference(facts_.Group[entry].Line, "missing-icon", shortcut + " takes its icon from", link.iconFile);
+    }
+    // Nothing in the script names the files of these values but [Files], which would have to
+    // install them.
+    for (const sim::JournalEntry &value : sim::Journal()) {
+        if (value.kind != sim::JournalEntry::RegistryValueSet || value.error != 0 || value.type != REG_SZ)
+            continue;
+        std::string key = Lower(value.path), name = Lower(value.name);
+        std::string text = value.data.substr(0, value.data.find('\0'));
+        std::string what = value.path + " [" + (value.name.empty() ? "@" : value.name) + "] names";
+        if (key.find("\\app paths\\") != std::string::npos && name.empty())
+            CheckReference(facts_.FilesLine, "missing-program", what, text);
+        else if ((EndsWith(key, "\\command") && name.empty()) || name == "uninstallstring")
+            CheckReference(facts_.FilesLine, "missing-program", what, ProgramOf(text));
+        else if ((EndsWith(key, "\\defaulticon") && name.empty()) || name == "displayicon")
+            CheckReference(facts_.FilesLine, "missing-icon", what, IconFileOf(text));
+    }
+}
+
+// One file named by the installation: a warning unless it is a full path to something the run
+// installed or the machine held. The installer's own folder does not count: it is the medium the
+// installation came from.
+void DryRun::CheckReference(int line, const char *code, const std::string &what, const std::string &path)
+{
+    const std::string &medium = result_.Machine.InstallerFolder;
+    bool full = path.size() >= DRIVE_ROOT_LENGTH && isalpha((unsigned char)path[0]) && path[1] == ':' &&
+                path[2] == '\\';
+    std::string named = AnsiToUtf8(what) + " \"" + AnsiToUtf8(path) + "\"";
+    std::string text;
+    struct stat info;
+    if (!full)
+        text = named + ", which is no full path: it names no file of the installation";
+    else if (Lower(path.substr(0, medium.size())) == Lower(medium))
+        text = named + ", on the medium the installer runs from, which is gone afterwards";
+    else if (stat(sim::HostPath(path).c_str(), &info) != 0)
+        text = named + ", which the run does not install and the default machine does not hold";
+    else
+        return;
+    for (const DryRunWarning &warning : result_.Warnings) {
+        if (warning.Line == line && warning.Code == code && warning.Text == text)
+            return;
+    }
+    result_.Warnings.push_back({ line, code, text });
+}
+
 DryRunResult DryRun::Run()
 {
     result_.Language = options_.Language;
@@ -536,12 +783,16 @@ DryRunResult DryRun::Run()
 
     RunInstaller();
     std::vector<sim::JournalEntry> journal = sim::Journal();
+    if (options_.Silent) {
+        ReadInstallerLog(journal);
+    } else {
+        for (const sim::MessageBoxRecord &box : sim::MessageBoxes())
+            boxes_.push_back(box.text);
+    }
     ReadJournal(journal);
 
     std::string application = State.ApplicationName;
-    std::string last;
-    for (const sim::MessageBoxRecord &box : sim::MessageBoxes())
-        last = box.text;
+    std::string last = boxes_.empty() ? std::string() : boxes_.back();
     result_.Report = last == FormattedString(IDS_REPORT_DONE_S, application)        ? "done"
                      : last == FormattedString(IDS_REPORT_FAILED_S, application)    ? "failed"
                      : last == FormattedString(IDS_REPORT_ABANDONED_S, application) ? "abandoned"
@@ -556,6 +807,7 @@ DryRunResult DryRun::Run()
     if (failure_.empty() && result_.Report != "none") {
         CheckBitmap();
         CheckPaths();
+        CheckReferences();
     }
     std::stable_sort(result_.Warnings.begin(), result_.Warnings.end(),
                      [](const DryRunWarning &a, const DryRunWarning &b) { return a.Line < b.Line; });
@@ -563,6 +815,9 @@ DryRunResult DryRun::Run()
     // Why nothing would be installed, in the installer's own words where it gave them.
     if (!failure_.empty()) {
         result_.Failure = failure_;
+    } else if (result_.InstallerExitCode == ERROR_INVALID_PARAMETER) {
+        result_.Failure = "the installer refuses the switches " + AnsiToUtf8(result_.Switches) +
+                          ": it lists the ones it takes and ends";
     } else if (result_.Report == "none") {
         result_.Failure = last.empty() ? "the installer ends without a report"
                                        : "the installer stops at start-up: \"" + AnsiToUtf8(last) + "\"";

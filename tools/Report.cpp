@@ -24,14 +24,19 @@ std::string DescribeStep(const DryRunStep &step)
 {
     const std::string &kind = step.Kind;
     auto f = [&step](const char *name) { return step.Field(name); };
+    // A silent run answers without showing anything, and has no more to tell than its log.
+    bool unseen = f("shown") == "false";
     if (kind == "box")
-        return "box        " + Quote(f("caption")) + " (" + f("icon") + ", " + f("buttons") + "): " + Quote(f("text")) +
+        return "box        " + Quote(f("caption")) +
+               (unseen ? " (not shown)" : " (" + f("icon") + ", " + f("buttons") + ")") + ": " + Quote(f("text")) +
                " -> " + f("answer");
+    if (kind == "directory-dialog" && unseen)
+        return "directory  not shown, takes " + Quote(f("directory")) + " -> " + f("answer");
     if (kind == "directory-dialog")
         return "directory  " + Quote(f("prompt")) + " proposes " + Quote(f("directory")) + "; " + Quote(f("size")) +
                " -> " + f("answer");
     if (kind == "file-types-dialog")
-        return "file types " + Quote(f("suffixes")) + " -> " + f("answer");
+        return "file types " + Quote(f("suffixes")) + (unseen ? " (not shown)" : "") + " -> " + f("answer");
     if (kind == "copy")
         return "copy       " + f("source") + " -> " + f("destination") + " (" + f("size") + " bytes)";
     if (kind == "not-copied")
@@ -48,6 +53,12 @@ std::string DescribeStep(const DryRunStep &step)
     if (kind == "configuration")
         return "config     " + f("path") + ": " + f("result");
     return kind;
+}
+
+// How the installer would be started for what the record shows.
+std::string InstallerCommand(const DryRunResult &result)
+{
+    return result.Installer + (result.Switches.empty() ? "" : " " + result.Switches);
 }
 
 std::string JsonString(const std::string &text)
@@ -78,11 +89,12 @@ std::string JsonString(const std::string &text)
 std::string FormatText(const DryRunResult &result)
 {
     const DryRunMachine &machine = result.Machine;
-    std::string out = "Dry run of " + result.Script + " (installer " + result.Installer + ", language " +
+    std::string out = "Dry run of " + result.Script + " (installer " + InstallerCommand(result) + ", language " +
                       result.Language + ")\n";
     out += "machine: installer folder " + machine.InstallerFolder + ", Windows " + machine.WindowsDirectory +
            ", program files " + machine.ProgramFiles + ",\n         Programs " + machine.Programs + ", Desktop " +
-           machine.Desktop + "\n\n";
+           machine.Desktop + ",\n         all users' Programs " + machine.CommonPrograms + ", Desktop " +
+           machine.CommonDesktop + "\n\n";
     for (const DryRunStep &step : result.Steps)
         out += DescribeStep(step) + "\n";
     out += "\nreport: " + result.Report + "\n";
@@ -95,7 +107,12 @@ std::string FormatText(const DryRunResult &result)
     }
     if (!result.Failure.empty())
         out += "fails: " + result.Failure + "\n";
-    out += "result: " + std::string(ExitMeaning(result.ExitCode)) + " (exit " + std::to_string(result.ExitCode) + ")\n";
+    // What the run predicts for the installer's caller, beside the dry run's own verdict.
+    std::string predicted = result.InstallerExitCode == INSTALLER_EXIT_UNKNOWN
+                                ? std::string(": exit code unknown")
+                                : " exits with " + std::to_string(result.InstallerExitCode);
+    out += "result: " + std::string(ExitMeaning(result.ExitCode)) + " (exit " + std::to_string(result.ExitCode) +
+           "); " + InstallerCommand(result) + predicted + "\n";
     return out;
 }
 
@@ -105,11 +122,14 @@ std::string FormatJson(const DryRunResult &result)
     std::string out = "{\n";
     out += "  \"script\": " + JsonString(result.Script) + ",\n";
     out += "  \"installer\": " + JsonString(result.Installer) + ",\n";
+    out += "  \"switches\": " + JsonString(result.Switches) + ",\n";
     out += "  \"language\": " + JsonString(result.Language) + ",\n";
     out += "  \"machine\": {\"installer_folder\": " + JsonString(machine.InstallerFolder) +
            ", \"windows\": " + JsonString(machine.WindowsDirectory) +
            ", \"program_files\": " + JsonString(machine.ProgramFiles) + ", \"profile\": " + JsonString(machine.Profile) +
-           ", \"programs\": " + JsonString(machine.Programs) + ", \"desktop\": " + JsonString(machine.Desktop) + "},\n";
+           ", \"programs\": " + JsonString(machine.Programs) + ", \"desktop\": " + JsonString(machine.Desktop) +
+           ", \"common_programs\": " + JsonString(machine.CommonPrograms) +
+           ", \"common_desktop\": " + JsonString(machine.CommonDesktop) + "},\n";
     out += "  \"steps\": [";
     for (size_t i = 0; i < result.Steps.size(); i++) {
         const DryRunStep &step = result.Steps[i];
@@ -127,6 +147,10 @@ std::string FormatJson(const DryRunResult &result)
     out += "\n  ],\n";
     out += "  \"report\": " + JsonString(result.Report) + ",\n";
     out += "  \"failure\": " + (result.Failure.empty() ? std::string("null") : JsonString(result.Failure)) + ",\n";
-    out += "  \"exit\": " + std::to_string(result.ExitCode) + "\n}\n";
+    out += "  \"exit\": " + std::to_string(result.ExitCode) + ",\n";
+    out += "  \"installer_exit\": " +
+           (result.InstallerExitCode == INSTALLER_EXIT_UNKNOWN ? std::string("null")
+                                                               : std::to_string(result.InstallerExitCode)) +
+           "\n}\n";
     return out;
 }

@@ -15,6 +15,7 @@ namespace {
 
 enum {
     VALUE_LIMIT = 127,  // bytes a 128-byte field keeps
+    FIRST_PRINTABLE = 0x20,
 };
 
 const char LF = '\n';
@@ -69,6 +70,7 @@ private:
     void CheckKeyedSection(const std::vector<Line> &body, const std::vector<std::string> &keys,
                            const std::string &section);
     void CheckFiles(const std::vector<Line> &body);
+    void CheckSuffixes(int line, const std::string &list);
     void CheckGroup(const std::vector<Line> &body);
 
     const std::string &text_;
@@ -77,6 +79,7 @@ private:
     std::vector<Line> lines_;
     std::map<std::string, std::vector<Line>> bodies_;  // of the sections the reader opens
     std::vector<DryRunWarning> warnings_;
+    std::pair<int, std::string> suffixes_;  // the Suffixes line that wins, and its value
 };
 
 void Pitfalls::SplitLines()
@@ -182,6 +185,8 @@ void Pitfalls::CheckHeaders()
             continue;
         }
         opened[match] = line.Number;
+        if (match == names_.Files)
+            facts_->FilesLine = line.Number;
         current = match;
         bodies_[match];
         if (content.size() <= 1 + match.size() || content[1 + match.size()] != ']') {
@@ -228,6 +233,10 @@ void Pitfalls::CheckKeyedSection(const std::vector<Line> &body, const std::vecto
                 facts_->BitmapLine = line.Number;
             if (name == names_.Application)
                 facts_->ApplicationLine = line.Number;
+            if (name == names_.Suffixes)
+                suffixes_ = { line.Number, parsed.ValueStart != NULL
+                                               ? std::string(parsed.ValueStart, (size_t)parsed.ValueLength)
+                                               : std::string() };
         }
         if (matched)
             continue;
@@ -251,6 +260,40 @@ void Pitfalls::CheckKeyedSection(const std::vector<Line> &body, const std::vecto
         else
             Add(line.Number, "ignored-key", "unknown key " + Quoted(key) + " in [" + section + "] is never read");
     }
+}
+
+// The suffixes the installer registers, each as the key "." and the suffix: a dot of its own or a
+// character no file name holds makes a key that no file name ever ends in.
+void Pitfalls::CheckSuffixes(int line, const std::string &list)
+{
+    static const char NOT_IN_FILE_NAMES[] = "\\/:*?\"<>|";
+    std::string kept = list.substr(0, VALUE_LIMIT);
+    std::string problems;
+    size_t at = 0;
+    while ((at = kept.find_first_not_of(" \t", at)) != std::string::npos) {
+        size_t end = std::min(kept.find_first_of(" \t", at), kept.size());
+        std::string suffix = kept.substr(at, end - at);
+        at = end;
+        std::string problem;
+        size_t bad = suffix.find_first_of(NOT_IN_FILE_NAMES);
+        for (size_t i = 0; i < suffix.size() && bad == std::string::npos; i++) {
+            if ((unsigned char)suffix[i] < FIRST_PRINTABLE)
+                bad = i;
+        }
+        if (suffix[0] == '.')
+            problem = "starts with a dot: the key " + Quoted("." + suffix) +
+                      " is registered, which no file name ends in";
+        else if (suffix.find('.') != std::string::npos)
+            problem = "holds a dot: a file name's suffix is only what follows its last dot, so no file has it";
+        else if (bad != std::string::npos && (unsigned char)suffix[bad] < FIRST_PRINTABLE)
+            problem = "holds control byte " + std::to_string((unsigned char)suffix[bad]) + ", which no file name can";
+        else if (bad != std::string::npos)
+            problem = "holds '" + suffix.substr(bad, 1) + "', which no file name can";
+        if (!problem.empty())
+            problems += (problems.empty() ? "suffix " : "; suffix ") + Quoted(suffix) + " " + problem;
+    }
+    if (!problems.empty())
+        Add(line, "bad-suffix", problems);
 }
 
 // How many directories a path climbs above its start with "..", the worst point of the walk.
@@ -423,6 +466,8 @@ std::vector<DryRunWarning> Pitfalls::Find()
                       names_.Install);
     if (bodies_.count(names_.Registration))
         CheckKeyedSection(bodies_[names_.Registration], { names_.Suffixes }, names_.Registration);
+    if (suffixes_.first != 0)
+        CheckSuffixes(suffixes_.first, suffixes_.second);
     CheckFiles(bodies_[names_.Files]);
     if (bodies_.count(names_.Group))
         CheckGroup(bodies_[names_.Group]);

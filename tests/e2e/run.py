@@ -1062,13 +1062,58 @@ def expand_placeholders(text, prefix, start, size_of):
     return PLACEHOLDER.sub(value, text)
 
 
+def installer_switches(arguments):
+    """The installer's switches in a command line, as it reads them: {NAME: value or True}, names in
+    capitals, a value in double quotes holding blanks, /D= last and taking the rest of the line."""
+    switches, rest = {}, arguments.strip()
+    while rest:
+        directory = re.match(r"/D=(.*)$", rest, re.I | re.S)
+        if directory:
+            switches["D"] = directory.group(1).rstrip()
+            break
+        match = re.match(r'/(\w+|\?)(?:=("[^"]*"|\S*))?(?:\s+|$)', rest)
+        if not match:
+            raise ScenarioError(f"cannot read the installer's switches {arguments!r}")
+        switches[match.group(1).upper()] = match.group(2).strip('"') if match.group(2) is not None else True
+        rest = rest[match.end():]
+    return switches
+
+
+# The dry run's options for the installer's switches.
+DRY_RUN_SWITCHES = {"S": "--silent", "NOASSOCIATE": "--no-associate", "ALLUSERS": "--all-users"}
+LOG_BOX_NOT_SHOWN = "Message not shown (silent run): "
+
+
+def boxes_not_shown(prefix, log):
+    """(caption, text, answer) of every message a silent run logged instead of showing it."""
+    found = find_case_insensitive(host_path(prefix, log))
+    if found is None:
+        raise ScenarioError(f"the installer wrote no log {log}")
+    with open(found, "rb") as f:
+        lines = f.read().decode("cp1252").split("\r\n")
+    boxes = []
+    for line in lines:
+        line = line.partition(" ")[2]  # after the time of day
+        if line.startswith(LOG_BOX_NOT_SHOWN):
+            quoted, _, answer = line[len(LOG_BOX_NOT_SHOWN):].rpartition(" -> ")
+            caption, _, text = quoted[1:-1].partition('": "')
+            boxes.append((caption, text, answer))
+    return boxes
+
+
 def check_dry_run(scenario, prefix, records, start):
-    """dry-run: the host's dry run of the same distribution (scripts/check-distribution.sh --json)
-    recorded exactly what this Wine run left: the copied files, the registry values, the shortcuts,
-    the configuration file, the final report's text; and no other file in the target directory."""
+    """dry-run: the host's dry run of the same distribution (scripts/check-distribution.sh --json),
+    given the installer's switches, recorded exactly what this Wine run left: the copied files, the
+    registry values, the shortcuts, the configuration file, the messages (those a silent run does not
+    show as its log tells them) and the exit code; and no other file in the target directory."""
     dist = host_path(prefix, scenario.dist)
+    switches = installer_switches(scenario.arguments)
+    options = [DRY_RUN_SWITCHES[name] for name in DRY_RUN_SWITCHES if name in switches]
+    if "D" in switches:
+        options += ["--dir", switches["D"]]
     result = subprocess.run(["bash", os.path.join(ROOT, "scripts", "check-distribution.sh"), "--json",
-                             "--language", scenario.language, dist], capture_output=True, timeout=WINE_COMMAND_TIMEOUT)
+                             "--language", scenario.language] + options + [dist],
+                            capture_output=True, timeout=WINE_COMMAND_TIMEOUT)
     if result.returncode != 0:
         return [f"the dry run exits {result.returncode}: {result.stdout.decode(errors='replace')[-400:]}"
                 f"{result.stderr.decode(errors='replace')[-400:]}"]
@@ -1109,9 +1154,20 @@ def check_dry_run(scenario, prefix, records, start):
             if os.path.normcase(os.path.join(base, name)) not in targets:
                 problems.append(f"Wine left {os.path.join(base, name)}, which the dry run does not copy")
     boxes = [r.get("text") for r in records if r.get("kind") == "box"]
-    dry_boxes = [wine(s["text"]) for s in dry["steps"] if s["kind"] == "box"]
+    dry_boxes = [wine(s["text"]) for s in dry["steps"] if s["kind"] == "box" and s["shown"]]
     if boxes != dry_boxes:
         problems.append(f"message boxes: Wine showed {boxes}, the dry run {dry_boxes}")
+    unseen = [(s["caption"], wine(s["text"]), s["answer"])
+              for s in dry["steps"] if s["kind"] == "box" and not s["shown"]]
+    if unseen or "S" in switches:
+        logged = boxes_not_shown(prefix, switches["LOG"]) if isinstance(switches.get("LOG"), str) else None
+        if logged is None:
+            problems.append("a silent run needs /LOG= for its messages to be compared")
+        elif logged != unseen:
+            problems.append(f"messages not shown: the installer logged {logged}, the dry run {unseen}")
+    end = next((r for r in records if r.get("kind") == "end"), {})
+    if dry["installer_exit"] != end.get("exit"):
+        problems.append(f"the dry run predicts exit code {dry['installer_exit']}, the installer gave {end.get('exit')}")
     return [f"dry run: {p}" for p in problems]
 
 

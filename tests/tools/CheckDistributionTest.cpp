@@ -1,5 +1,6 @@
 // The publisher's dry run: the sample distribution installs cleanly, each pitfall of the script
-// format is told once at its line, and a distribution that would install nothing fails.
+// format is told once at its line, a distribution that would install nothing fails, and the
+// installer's switches give the record and the exit code of setup.exe run with them.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -66,11 +67,9 @@ protected:
     }
     void TearDown() override { EXPECT_EQ(system(("rm -rf '" + root_ + "'").c_str()), 0); }
 
-    DryRunResult Run(const std::string &language = "en")
+    DryRunResult Run(DryRunOptions options = DryRunOptions())
     {
-        DryRunOptions options;
         options.Folder = folder_;
-        options.Language = language;
         std::string sandbox = root_ + "/sandbox";
         mkdir(sandbox.c_str(), 0777);
         return RunDryRun(options, sandbox);
@@ -138,7 +137,9 @@ TEST_F(DryRunTest, SampleInstallsCleanlyAndLeavesTheFolderAlone)
 
 TEST_F(DryRunTest, LanguageChoosesTheInstallersTexts)
 {
-    DryRunResult result = Run("fr");
+    DryRunOptions options;
+    options.Language = "fr";
+    DryRunResult result = Run(options);
     ASSERT_FALSE(StepsOf(result, "directory-dialog", "prompt").empty());
     EXPECT_NE(StepsOf(result, "directory-dialog", "prompt")[0], "Install Quillet to directory:");
     EXPECT_EQ(result.ExitCode, DRY_RUN_CLEAN);
@@ -166,11 +167,20 @@ TEST_F(DryRunTest, EachPitfallIsToldOnceAtItsLine)
         { "no-equals", 11, [](auto &l) { l.insert(l.begin() + 10, "Quillet.exe"); } },
         { "group-cut", 17, [](auto &l) { l.insert(l.begin() + 16, ""); } },
         { "group-entry", 16, [](auto &l) { l[15] = "Quillet.lnk=Quillet.exe,Text editor"; } },
-        { "escaping-destination", 12, [](auto &l) { l[11] = "Read me=..\\..\\readme.txt;readme.txt"; } },
+        { "escaping-destination", 11, [](auto &l) { l[10] = "Help=..\\..\\Quillet.hlp;Quillet.hlp"; } },
         { "not-cp1252", 4, [](auto &l) { l[3] = "Caption=Installation de Quillet \xC3\xA9"; } },
         { "cr-line-ends", 4, [](auto &l) { l[3] = "Caption=Quillet installation\rColour=blue"; } },
         { "bitmap-refused", 6, [](auto &) {},
           [](const std::string &folder) { WriteFile(folder + "/setup.bmp", "BM short"); } },
+        // The desktop's copy of the shortcut names the same file: still one warning.
+        { "missing-target", 16, [](auto &l) { l[15] = "Quillet.lnk=Quill.exe,Text editor,%Quillet.exe,0"; } },
+        { "missing-icon", 16, [](auto &l) { l[15] = "Quillet.lnk=Quillet.exe,Text editor,%Quillet.ico,0"; } },
+        // Found beside the installer during the run, but no file of the installed machine.
+        { "missing-icon", 17, [](auto &l) { l[16] = "Read me.lnk=readme.txt,Read me first,setup.bmp,0"; } },
+        // The uninstall entry's command names an uninstaller that nothing installs.
+        { "missing-program", 8, [](auto &l) { l.erase(l.begin() + 12); } },
+        { "bad-suffix", 20, [](auto &l) { l[19] = "Suffixes=.txt log ini"; } },
+        { "bad-suffix", 20, [](auto &l) { l[19] = "Suffixes=txt l*g ini"; } },
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.Code) + " at line " + std::to_string(c.Line));
@@ -215,6 +225,135 @@ TEST_F(DryRunTest, NothingToInstallFailsAndSaysWhy)
         DryRunResult result = Run();
         EXPECT_EQ(result.ExitCode, DRY_RUN_FAILS) << FormatText(result);
         EXPECT_NE(result.Failure.find(c.Why), std::string::npos) << result.Failure;
+    }
+}
+
+// --script names a file beside the caller as well as anywhere else: the installer reads it in
+// place of its own.
+TEST_F(DryRunTest, AScriptNamedRelativeToTheCallerIsTheOneInstalled)
+{
+    char caller[PATH_MAX];
+    ASSERT_NE(getcwd(caller, sizeof caller), nullptr);
+    std::vector<std::string> lines = SampleLines();
+    lines[3] = "Caption=Elsewhere";
+    WriteFile(root_ + "/elsewhere.inf", Join(lines));
+    ASSERT_EQ(chdir(root_.c_str()), 0);
+    DryRunOptions options;
+    options.ScriptFile = "elsewhere.inf";
+    DryRunResult result = Run(options);
+    ASSERT_EQ(chdir(caller), 0);
+    EXPECT_EQ(result.ExitCode, DRY_RUN_CLEAN) << FormatText(result);
+    EXPECT_EQ(StepsOf(result, "box", "caption")[0], "Elsewhere");
+}
+
+std::vector<std::pair<int, std::string>> WarningsOf(const DryRunResult &result)
+{
+    std::vector<std::pair<int, std::string>> warnings;
+    for (const DryRunWarning &warning : result.Warnings)
+        warnings.push_back({ warning.Line, warning.Code });
+    return warnings;
+}
+
+// The editor installed under another name than the one the installer registers and the shortcut
+// starts: every value and shortcut that names it is told, at the line that would have to change,
+// and only those the switches have the run write.
+TEST_F(DryRunTest, WhatPointsAtAFileNeverInstalledIsTold)
+{
+    std::vector<std::string> lines = SampleLines();
+    lines[9] = "Editor=Quill.exe;Quillet.exe";
+    WriteFile(folder_ + "/setup.inf", Join(lines));
+    DryRunResult result = Run();
+    EXPECT_EQ(WarningsOf(result), (std::vector<std::pair<int, std::string>>{
+                                      { 8, "missing-program" },  // App Paths
+                                      { 8, "missing-icon" },     // the uninstall entry's icon
+                                      { 8, "missing-icon" },     // the text file type's icon
+                                      { 8, "missing-program" },  // its open command
+                                      { 8, "missing-program" },  // its print command
+                                      { 16, "missing-target" },
+                                      { 16, "missing-icon" } }))
+        << FormatText(result);
+
+    DryRunOptions options;
+    options.Silent = true;
+    options.NoAssociate = true;
+    result = Run(options);
+    EXPECT_EQ(WarningsOf(result), (std::vector<std::pair<int, std::string>>{
+                                      { 8, "missing-program" }, { 8, "missing-icon" }, { 16, "missing-target" },
+                                      { 16, "missing-icon" } }))
+        << FormatText(result);
+}
+
+// --silent records what setup.exe /S does: nothing shown, every default taken, the all-users
+// folders, the directory of /D=, and the messages it would have shown, in their place.
+TEST_F(DryRunTest, SilentRunRecordsWhatTheSilentInstallerDoes)
+{
+    const DryRunMachine machine;
+    DryRunOptions options;
+    options.Silent = true;
+    options.Directory = "C:\\Apps\\Quillet Editor";
+    DryRunResult result = Run(options);
+    EXPECT_EQ(result.ExitCode, DRY_RUN_CLEAN) << FormatText(result);
+    EXPECT_EQ(result.Report, "done");
+    EXPECT_EQ(result.InstallerExitCode, 0);
+    EXPECT_EQ(result.Switches, "/S /D=C:\\Apps\\Quillet Editor");
+    EXPECT_EQ(StepsOf(result, "copy", "destination")[0], "C:\\Apps\\Quillet Editor\\Quillet.exe");
+    EXPECT_EQ(StepsOf(result, "shortcut", "file"),
+              (std::vector<std::string>{ machine.CommonPrograms + "\\Quillet\\Quillet.lnk",
+                                         machine.CommonDesktop + "\\Quillet.lnk",
+                                         machine.CommonPrograms + "\\Quillet\\Read me.lnk" }));
+    EXPECT_EQ(StepsOf(result, "box", "answer"), (std::vector<std::string>{ "Yes", "OK" }));
+    EXPECT_EQ(StepsOf(result, "box", "shown"), (std::vector<std::string>{ "false", "false" }));
+    EXPECT_EQ(StepsOf(result, "directory-dialog", "directory"),
+              (std::vector<std::string>{ "C:\\Apps\\Quillet Editor" }));
+    std::vector<std::string> order;
+    for (const DryRunStep &step : result.Steps) {
+        if (step.Kind != "directory" && step.Kind != "registry" && step.Kind != "shortcut" &&
+            (order.empty() || order.back() != step.Kind))
+            order.push_back(step.Kind);
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{ "directory-dialog", "copy", "box", "file-types-dialog", "box",
+                                                "configuration" }));
+
+    options.NoAssociate = true;
+    result = Run(options);
+    EXPECT_EQ(StepsOf(result, "box", "answer"), (std::vector<std::string>{ "No", "OK" }));
+    for (const std::string &key : StepsOf(result, "registry", "key"))
+        EXPECT_EQ(key.find("HKEY_CLASSES_ROOT"), std::string::npos) << key;
+}
+
+TEST_F(DryRunTest, PredictsTheInstallersExitCode)
+{
+    struct Case {
+        const char *Name;
+        std::function<void(DryRunOptions &)> Change;
+        int Installer;
+        int DryRun;
+        const char *Report;
+    } cases[] = {
+        { "clean", [](DryRunOptions &) {}, 0, DRY_RUN_CLEAN, "done" },
+        { "a source missing", [this](DryRunOptions &) { unlink((folder_ + "/readme.txt").c_str()); }, 1603,
+          DRY_RUN_WARNINGS, "failed" },
+        { "a source missing, silent",
+          [this](DryRunOptions &o) {
+              unlink((folder_ + "/readme.txt").c_str());
+              o.Silent = true;
+          },
+          1603, DRY_RUN_WARNINGS, "failed" },
+        { "no script", [this](DryRunOptions &) { unlink((folder_ + "/setup.inf").c_str()); }, 1603, DRY_RUN_FAILS,
+          "none" },
+        { "a directory too long for /D=", [](DryRunOptions &o) { o.Directory = "C:\\" + std::string(200, 'd'); },
+          87, DRY_RUN_FAILS, "none" },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TearDown();
+        SetUp();
+        DryRunOptions options;
+        c.Change(options);
+        DryRunResult result = Run(options);
+        EXPECT_EQ(result.InstallerExitCode, c.Installer) << FormatText(result);
+        EXPECT_EQ(result.ExitCode, c.DryRun);
+        EXPECT_EQ(result.Report, c.Report);
     }
 }
 
