@@ -1,6 +1,7 @@
 // The copy engine: source paths beside the installer, destinations below TargetDirectory or in
-// the Windows directory, the two posted steps that copy a [Files] entry chunk by chunk, and the
-// byte counts that the copy dialog shows.
+// the Windows directory, the two posted steps that copy a [Files] entry chunk by chunk into a
+// temporary file beside its destination and then put it in the destination's place, and the byte
+// counts that the copy dialog shows.
 #include "core/CopyEngine.h"
 
 #include <limits.h>
@@ -19,11 +20,23 @@ enum {
     // A destination in the Windows directory is tried this often before the user is asked.
     WINDOWS_OPEN_ATTEMPTS = 2,
     DESTINATION_PROMPT = MB_OKCANCEL | MB_ICONERROR,
+    REPLACE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH,
 };
 
 static const char WINDOWS_DESTINATION_MARK = '%';
 static const char PATH_SEPARATOR = '\\';
 static const char PATH_SEPARATOR_TEXT[] = "\\";
+// A temporary file is its destination's name with this suffix, so that a person who finds one left
+// by a run that was ended by force knows what it is, and the next run knows it as its own.
+static const char TEMPORARY_SUFFIX[] = ".~qs";
+static const char ANY_NAME[] = "*";
+
+enum {
+    TEMPORARY_SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1,
+    ANY_NAME_LENGTH = sizeof ANY_NAME - 1,
+    // The longest part of a destination path that a temporary path can keep before its suffix.
+    TEMPORARY_PATH_ROOM = PATH_CAPACITY - 1 - TEMPORARY_SUFFIX_LENGTH,
+};
 
 char *SplitEntryValue(char *value)
 {
@@ -55,9 +68,90 @@ static void NotifyCopyDialog(WPARAM notification)
     SendMessageA(State.CopyDialog, WM_COMMAND, notification, 0);
 }
 
-static HANDLE OpenDestinationFile(void)
+// Offset of the file name in `path`: just past its last backslash.
+static int NameOffset(const char *path)
 {
-    return CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    const char *separator = strrchr(path, PATH_SEPARATOR);
+    return separator == NULL ? 0 : (int)(separator - path) + 1;
+}
+
+// An existing destination must be one that can be replaced: a file that is neither read-only nor in
+// use. It is opened for writing as a test and closed again untouched. Returns 0, or -1.
+static int ProbeDestination(void)
+{
+    HANDLE existing = CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  NULL);
+    if (existing == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+    CloseHandle(existing);
+    return 0;
+}
+
+// TemporaryPath = DestinationPath and the suffix, in the destination's own directory so that the
+// final replace is a rename on one volume. A destination too long for the suffix gives up the end
+// of its file name, never a part of its directory. Returns 0, or -1 when no character of the name
+// would remain (TemporaryPath is left as it was then).
+static int FormTemporaryPath(void)
+{
+    int length = (int)strlen(State.DestinationPath);
+    int kept = length < TEMPORARY_PATH_ROOM ? length : TEMPORARY_PATH_ROOM;
+    if (kept <= NameOffset(State.DestinationPath))
+        return -1;
+    int formed = CopyChars(State.TemporaryPath, PATH_CAPACITY, State.DestinationPath, kept);
+    AppendString(State.TemporaryPath, PATH_CAPACITY, formed, TEMPORARY_SUFFIX);
+    return 0;
+}
+
+// Deletes the temporary files that an earlier run, ended by force, left in the directory of
+// DestinationPath: the files whose names end with the suffix. A directory is looked through once
+// for a row of entries that share it; a leftover that cannot be deleted stays for a later run.
+static void RemoveLeftTemporaryFiles(void)
+{
+    char path[PATH_CAPACITY];
+    int directory = CopyChars(path, PATH_CAPACITY, State.DestinationPath, NameOffset(State.DestinationPath));
+    if (strcmp(path, State.SweptDirectory) == 0)
+        return;
+    CopyString(State.SweptDirectory, PATH_CAPACITY, path);
+    int length = AppendString(path, PATH_CAPACITY, directory, ANY_NAME);
+    // A cut pattern could match other files: the directory is not looked through then.
+    if (AppendString(path, PATH_CAPACITY, length, TEMPORARY_SUFFIX) != directory + ANY_NAME_LENGTH +
+                                                                           TEMPORARY_SUFFIX_LENGTH)
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // The pattern also matches names whose short form ends so: only the exact suffix counts.
+        int nameLength = (int)strlen(found.cFileName);
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || nameLength <= TEMPORARY_SUFFIX_LENGTH ||
+            memcmp(found.cFileName + nameLength - TEMPORARY_SUFFIX_LENGTH, TEMPORARY_SUFFIX,
+                   TEMPORARY_SUFFIX_LENGTH) != 0)
+            continue;
+        char leftover[PATH_CAPACITY];
+        int formed = CopyChars(leftover, PATH_CAPACITY, path, directory);
+        if (AppendString(leftover, PATH_CAPACITY, formed, found.cFileName) == directory + nameLength)
+            DeleteFileA(leftover);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
+
+// Checks that the destination in DestinationPath can be replaced, then opens its temporary file,
+// empty, into DestinationHandle. Returns 0, or -1 with DestinationHandle null and TemporaryPath empty.
+static int OpenTemporaryFile(void)
+{
+    State.DestinationHandle = NULL;
+    if (ProbeDestination() != 0 || FormTemporaryPath() != 0)
+        return -1;
+    RemoveLeftTemporaryFiles();
+    HANDLE file = CreateFileA(State.TemporaryPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        State.TemporaryPath[0] = '\0';
+        return -1;
+    }
+    State.DestinationHandle = file;
+    return 0;
 }
 
 // DestinationPath = the Windows directory, a backslash unless it ends with one, `destination`.
@@ -80,17 +174,14 @@ static int FormWindowsDestination(const char *destination)
     return formed == needed ? 0 : -1;
 }
 
-// Forms DestinationPath for the destination part in EntryValue and opens it into
-// DestinationHandle. Returns 0, or -1 with DestinationHandle null.
+// Forms DestinationPath for the destination part in EntryValue and opens the temporary file that
+// will take its place into DestinationHandle. Returns 0, or -1 with DestinationHandle null.
 static int OpenDestination(HWND window, int windowsDestination)
 {
     if (windowsDestination) {
         // The Windows directory is the system's own: no directory is created there.
         for (int attempt = 0; attempt < WINDOWS_OPEN_ATTEMPTS; attempt++) {
-            if (FormWindowsDestination(State.EntryValue) != 0)
-                continue;
-            State.DestinationHandle = OpenDestinationFile();
-            if (State.DestinationHandle != INVALID_HANDLE_VALUE)
+            if (FormWindowsDestination(State.EntryValue) == 0 && OpenTemporaryFile() == 0)
                 return 0;
         }
     } else {
@@ -100,8 +191,7 @@ static int OpenDestination(HWND window, int windowsDestination)
         AppendString(State.DestinationPath, PATH_CAPACITY, length, State.EntryValue);
         // A directory that cannot be made has been shown already; the open below then fails too.
         CreateDirectoryChain(State.Instance, State.ClassName, window, State.DestinationPath);
-        State.DestinationHandle = OpenDestinationFile();
-        if (State.DestinationHandle != INVALID_HANDLE_VALUE)
+        if (OpenTemporaryFile() == 0)
             return 0;
     }
     State.DestinationHandle = NULL;
@@ -124,11 +214,21 @@ static void CloseEntryFiles(void)
     State.DestinationHandle = NULL;
 }
 
-// A read or write error: shown with `path`, the entry's files closed as they are, and counted.
+void DiscardEntryCopy(void)
+{
+    CloseEntryFiles();
+    if (State.TemporaryPath[0] != '\0') {
+        // One that cannot be deleted now is a leftover that the next run removes.
+        DeleteFileA(State.TemporaryPath);
+        State.TemporaryPath[0] = '\0';
+    }
+}
+
+// A read, write or replace error: the entry given up, then shown with `path` and counted.
 static void AbandonEntry(HWND window, UINT id, const char *path)
 {
+    DiscardEntryCopy();
     ShowMessageFormatted(State.Instance, State.ClassName, window, id, path, MB_ICONERROR);
-    CloseEntryFiles();
     State.FailureCount++;
 }
 
@@ -191,25 +291,28 @@ void CopyNextFile(HWND window)
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
 }
 
-// The copied file is complete: an older, longer destination is cut to the copied length, then it
-// takes the source's times. Returns 0, or -1 when the destination could not be cut.
-static int CompleteDestination(void)
+// The copy is complete: it takes the source's times, goes to the disk and takes the destination's
+// place in one step, so that the destination is at every moment the old file or the whole new one.
+// Returns 0, or -1 with the temporary file closed but still there.
+static int ReplaceDestination(void)
 {
-    // Writing went sequentially from the start, so the file position is the copied length.
-    if (!SetEndOfFile(State.DestinationHandle))
-        return -1;
     FILETIME creation, lastAccess, lastWrite;
     // Times that cannot be carried over leave a complete file with times of its own.
     if (GetFileTime(State.SourceHandle, &creation, &lastAccess, &lastWrite))
         SetFileTime(State.DestinationHandle, &creation, &lastAccess, &lastWrite);
+    BOOL flushed = FlushFileBuffers(State.DestinationHandle);
+    CloseHandle(State.DestinationHandle);
+    State.DestinationHandle = NULL;
+    if (!flushed || !MoveFileExA(State.TemporaryPath, State.DestinationPath, REPLACE_FLAGS))
+        return -1;
+    State.TemporaryPath[0] = '\0';
     return 0;
 }
 
 void CopyChunk(HWND window)
 {
     if (State.CancelRequested) {
-        // What was written so far stays.
-        CloseEntryFiles();
+        DiscardEntryCopy();
         State.FailureCount++;
         PostMessageA(window, WM_COPY_DONE, 0, 0);
         return;
@@ -242,11 +345,11 @@ void CopyChunk(HWND window)
         return;
     }
 
-    if (CompleteDestination() != 0) {
+    if (ReplaceDestination() != 0) {
         AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath);
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
     }
-    CloseEntryFiles();
+    CloseSource();
     PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
 }

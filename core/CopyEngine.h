@@ -7,6 +7,9 @@
 void CopyNextFile(HWND window);
 // The step of WM_COPY_CHUNK: copies one chunk of COPY_CHUNK_SIZE bytes.
 void CopyChunk(HWND window);
+// Gives up the entry being copied, if any: its files closed and its temporary file deleted, so that
+// its destination stays as it was. For every way a copy ends unfinished, the program's end included.
+void DiscardEntryCopy(void);
 
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);

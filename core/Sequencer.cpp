@@ -62,9 +62,11 @@ static void DeleteConfigurationFile(void)
     DeleteFileA(path);
 }
 
-// The work of WM_DESTROY: the backdrop goes and the message loop ends.
+// The work of WM_DESTROY: the backdrop goes and the message loop ends. The main window may be
+// closed while a file is being copied: that copy is given up first.
 static void EndInstallation(void)
 {
+    DiscardEntryCopy();
     DeleteBackground();
     PostQuitMessage(0);
 }
