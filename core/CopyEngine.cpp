@@ -26,10 +26,10 @@ enum {
 static const char WINDOWS_DESTINATION_MARK = '%';
 static const char PATH_SEPARATOR = '\\';
 static const char PATH_SEPARATOR_TEXT[] = "\\";
-// A temporary file is its destination's name with this suffix, so that a person who finds one left
-// by a run that was ended by force knows what it is, and the next run knows it as its own.
-static const char TEMPORARY_SUFFIX[] = ".~qs";
+const char TEMPORARY_SUFFIX[] = ".~qs";
 static const char ANY_NAME[] = "*";
+static const char THIS_DIRECTORY[] = ".";
+static const char PARENT_DIRECTORY[] = "..";
 
 enum {
     TEMPORARY_SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1,
@@ -102,38 +102,49 @@ static int FormTemporaryPath(void)
     return 0;
 }
 
-// Deletes the temporary files that an earlier run, ended by force, left in the directory of
-// DestinationPath: the files whose names end with the suffix. A directory is looked through once
-// for a row of entries that share it; a leftover that cannot be deleted stays for a later run.
-static void RemoveLeftTemporaryFiles(void)
+// A temporary file that a run ended by force left: a file whose name ends with the suffix.
+static int IsLeftTemporaryFile(const WIN32_FIND_DATAA *found)
+{
+    int length = (int)strlen(found->cFileName);
+    return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > TEMPORARY_SUFFIX_LENGTH &&
+           memcmp(found->cFileName + length - TEMPORARY_SUFFIX_LENGTH, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_LENGTH) == 0;
+}
+
+// Looks through the directory of DestinationPath once for a row of entries that share it: deletes
+// the temporary files that an earlier run, ended by force, left there (one that cannot be deleted
+// stays for a later run), and notes whether the directory held nothing else, as in a new
+// installation, where no destination needs its test open.
+static void SweepDestinationDirectory(void)
 {
     char path[PATH_CAPACITY];
     int directory = CopyChars(path, PATH_CAPACITY, State.DestinationPath, NameOffset(State.DestinationPath));
     if (strcmp(path, State.SweptDirectory) == 0)
         return;
     CopyString(State.SweptDirectory, PATH_CAPACITY, path);
-    int length = AppendString(path, PATH_CAPACITY, directory, ANY_NAME);
-    // A cut pattern could match other files: the directory is not looked through then.
-    if (AppendString(path, PATH_CAPACITY, length, TEMPORARY_SUFFIX) != directory + ANY_NAME_LENGTH +
-                                                                           TEMPORARY_SUFFIX_LENGTH)
+    State.SweptDirectoryEmpty = 0;
+    // A cut pattern could name something else: the directory is not looked through then.
+    if (AppendString(path, PATH_CAPACITY, directory, ANY_NAME) != directory + ANY_NAME_LENGTH)
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE)
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing at all is found only in a drive's root, which has no "." or "..".
+        State.SweptDirectoryEmpty = GetLastError() == ERROR_FILE_NOT_FOUND;
         return;
+    }
+    int empty = 1;
     do {
-        // The pattern also matches names whose short form ends so: only the exact suffix counts.
-        int nameLength = (int)strlen(found.cFileName);
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || nameLength <= TEMPORARY_SUFFIX_LENGTH ||
-            memcmp(found.cFileName + nameLength - TEMPORARY_SUFFIX_LENGTH, TEMPORARY_SUFFIX,
-                   TEMPORARY_SUFFIX_LENGTH) != 0)
+        if (strcmp(found.cFileName, THIS_DIRECTORY) == 0 || strcmp(found.cFileName, PARENT_DIRECTORY) == 0)
             continue;
         char leftover[PATH_CAPACITY];
         int formed = CopyChars(leftover, PATH_CAPACITY, path, directory);
-        if (AppendString(leftover, PATH_CAPACITY, formed, found.cFileName) == directory + nameLength)
-            DeleteFileA(leftover);
+        int named = AppendString(leftover, PATH_CAPACITY, formed, found.cFileName);
+        if (IsLeftTemporaryFile(&found) && named == directory + (int)strlen(found.cFileName) && DeleteFileA(leftover))
+            continue;
+        empty = 0;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+    State.SweptDirectoryEmpty = empty;
 }
 
 // Checks that the destination in DestinationPath can be replaced, then opens its temporary file,
@@ -141,9 +152,11 @@ static void RemoveLeftTemporaryFiles(void)
 static int OpenTemporaryFile(void)
 {
     State.DestinationHandle = NULL;
-    if (ProbeDestination() != 0 || FormTemporaryPath() != 0)
+    SweepDestinationDirectory();
+    // In a directory that held nothing, a destination with a name cannot be in the way.
+    int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
+    if ((tested && ProbeDestination() != 0) || FormTemporaryPath() != 0)
         return -1;
-    RemoveLeftTemporaryFiles();
     HANDLE file = CreateFileA(State.TemporaryPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
                               NULL);
     if (file == INVALID_HANDLE_VALUE) {

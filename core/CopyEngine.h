@@ -11,6 +11,10 @@ void CopyChunk(HWND window);
 // its destination stays as it was. For every way a copy ends unfinished, the program's end included.
 void DiscardEntryCopy(void);
 
+// A file is copied into its destination's name with this suffix, beside it, so that a person who
+// finds one left by a run that was ended by force knows what it is, and the next run removes it.
+extern const char TEMPORARY_SUFFIX[];
+
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);
 // Puts `sourceName` behind the installer's own directory in SourcePath. Returns 0, or -1 when

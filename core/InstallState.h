@@ -93,6 +93,7 @@ struct InstallState {
     char DestinationPath[PATH_CAPACITY];
     char TemporaryPath[PATH_CAPACITY];   // empty while no temporary file of this run exists
     char SweptDirectory[PATH_CAPACITY];  // the last directory cleared of an earlier run's temporary files
+    int SweptDirectoryEmpty;             // it held nothing else then: no destination there needs a test open
     DWORD ChunkBytes;
 
     // Program group and registration

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "SimControl.h"
+#include "core/CopyEngine.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "tools/DryRun.h"
@@ -320,6 +321,13 @@ void DryRun::RunInstaller()
     }
 }
 
+// The destination that a file the installer writes is for: itself, or the one it is written beside.
+std::string DestinationOf(const std::string &path)
+{
+    size_t suffix = strlen(TEMPORARY_SUFFIX);
+    return EndsWith(path, TEMPORARY_SUFFIX) ? path.substr(0, path.size() - suffix) : path;
+}
+
 // The [Files] entry whose copy has ended without its file in the destination's place, as a step
 // (a copy that got there is no longer active).
 void DryRun::FlushEntry()
@@ -389,10 +397,10 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                     copy_.Active = true;
                 }
             } else if (copy_.Active) {
-                // The first file opened for writing is the destination; the last one that opened is
-                // where the copy goes.
+                // The first file opened for writing is the destination, or, where there is none to
+                // look at first, the file beside it; the last one that opened is where the copy goes.
                 if (copy_.Destination.empty())
-                    copy_.Destination = entry.path;
+                    copy_.Destination = DestinationOf(entry.path);
                 if (entry.error == 0)
                     copy_.Written = entry.path;
                 if (entry.error != ERROR_FILE_NOT_FOUND)
