@@ -76,7 +76,8 @@ static int NameOffset(const char *path)
 }
 
 // An existing destination must be one that can be replaced: a file that is neither read-only nor in
-// use. It is opened for writing as a test and closed again untouched. Returns 0, or -1.
+// use. It is opened for writing as a test and closed again untouched, and noted as being replaced.
+// Returns 0, or -1.
 static int ProbeDestination(void)
 {
     HANDLE existing = CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -84,6 +85,7 @@ static int ProbeDestination(void)
     if (existing == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
     CloseHandle(existing);
+    State.ReplacingDestination = 1;
     return 0;
 }
 
@@ -152,6 +154,7 @@ static void SweepDestinationDirectory(void)
 static int OpenTemporaryFile(void)
 {
     State.DestinationHandle = NULL;
+    State.ReplacingDestination = 0;
     SweepDestinationDirectory();
     // In a directory that held nothing, a destination with a name cannot be in the way.
     int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
@@ -304,16 +307,19 @@ void CopyNextFile(HWND window)
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
 }
 
-// The copy is complete: it takes the source's times, goes to the disk and takes the destination's
-// place in one step, so that the destination is at every moment the old file or the whole new one.
-// Returns 0, or -1 with the temporary file closed but still there.
+// The copy is complete: it takes the source's times and the destination's place in one step, so that
+// the destination is at every moment the old file or the whole new one. When it replaces a file it
+// goes to the disk first, so that a power cut never trades the old file for bytes still in memory;
+// a new file is left to the system, as any program's (flushing each of many small files would
+// double the time a new installation takes). Returns 0, or -1 with the temporary file closed but
+// still there.
 static int ReplaceDestination(void)
 {
     FILETIME creation, lastAccess, lastWrite;
     // Times that cannot be carried over leave a complete file with times of its own.
     if (GetFileTime(State.SourceHandle, &creation, &lastAccess, &lastWrite))
         SetFileTime(State.DestinationHandle, &creation, &lastAccess, &lastWrite);
-    BOOL flushed = FlushFileBuffers(State.DestinationHandle);
+    BOOL flushed = !State.ReplacingDestination || FlushFileBuffers(State.DestinationHandle);
     CloseHandle(State.DestinationHandle);
     State.DestinationHandle = NULL;
     if (!flushed || !MoveFileExA(State.TemporaryPath, State.DestinationPath, REPLACE_FLAGS))

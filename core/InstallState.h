@@ -94,6 +94,7 @@ struct InstallState {
     char TemporaryPath[PATH_CAPACITY];   // empty while no temporary file of this run exists
     char SweptDirectory[PATH_CAPACITY];  // the last directory cleared of an earlier run's temporary files
     int SweptDirectoryEmpty;             // it held nothing else then: no destination there needs a test open
+    int ReplacingDestination;            // the entry's destination exists: its copy goes to the disk first
     DWORD ChunkBytes;
 
     // Program group and registration
