@@ -1,6 +1,7 @@
 // The copy engine: source paths beside the installer, destinations below TargetDirectory or in
-// the Windows directory, the two posted steps that copy a [Files] entry chunk by chunk, and the
-// byte counts that the copy dialog shows.
+// the Windows directory, the two posted steps that copy a [Files] entry chunk by chunk into a
+// temporary file beside its destination and then put it in the destination's place, and the byte
+// counts that the copy dialog shows.
 #include "core/CopyEngine.h"
 
 #include <limits.h>
@@ -20,11 +21,23 @@ enum {
     // A destination in the Windows directory is tried this often before the user is asked.
     WINDOWS_OPEN_ATTEMPTS = 2,
     DESTINATION_PROMPT = MB_OKCANCEL | MB_ICONERROR,
+    REPLACE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH,
 };
 
 static const char WINDOWS_DESTINATION_MARK = '%';
 static const char PATH_SEPARATOR = '\\';
 static const char PATH_SEPARATOR_TEXT[] = "\\";
+const char TEMPORARY_SUFFIX[] = ".~qs";
+static const char ANY_NAME[] = "*";
+static const char THIS_DIRECTORY[] = ".";
+static const char PARENT_DIRECTORY[] = "..";
+
+enum {
+    TEMPORARY_SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1,
+    ANY_NAME_LENGTH = sizeof ANY_NAME - 1,
+    // The longest part of a destination path that a temporary path can keep before its suffix.
+    TEMPORARY_PATH_ROOM = PATH_CAPACITY - 1 - TEMPORARY_SUFFIX_LENGTH,
+};
 
 char *SplitEntryValue(char *value)
 {
@@ -58,9 +71,106 @@ static void NotifyCopyDialog(WPARAM notification)
         SendMessageA(State.CopyDialog, WM_COMMAND, notification, 0);
 }
 
-static HANDLE OpenDestinationFile(void)
+// Offset of the file name in `path`: just past its last backslash.
+static int NameOffset(const char *path)
 {
-    return CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    const char *separator = strrchr(path, PATH_SEPARATOR);
+    return separator == NULL ? 0 : (int)(separator - path) + 1;
+}
+
+// An existing destination must be one that can be replaced: a file that is neither read-only nor in
+// use. It is opened for writing as a test and closed again untouched, and noted as being replaced.
+// Returns 0, or -1.
+static int ProbeDestination(void)
+{
+    HANDLE existing = CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  NULL);
+    if (existing == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
+    CloseHandle(existing);
+    State.ReplacingDestination = 1;
+    return 0;
+}
+
+// TemporaryPath = DestinationPath and the suffix, in the destination's own directory so that the
+// final replace is a rename on one volume. A destination too long for the suffix gives up the end
+// of its file name, never a part of its directory. Returns 0, or -1 when no character of the name
+// would remain (TemporaryPath is left as it was then).
+static int FormTemporaryPath(void)
+{
+    int length = (int)strlen(State.DestinationPath);
+    int kept = length < TEMPORARY_PATH_ROOM ? length : TEMPORARY_PATH_ROOM;
+    if (kept <= NameOffset(State.DestinationPath))
+        return -1;
+    int formed = CopyChars(State.TemporaryPath, PATH_CAPACITY, State.DestinationPath, kept);
+    AppendString(State.TemporaryPath, PATH_CAPACITY, formed, TEMPORARY_SUFFIX);
+    return 0;
+}
+
+// A temporary file that a run ended by force left: a file whose name ends with the suffix.
+static int IsLeftTemporaryFile(const WIN32_FIND_DATAA *found)
+{
+    int length = (int)strlen(found->cFileName);
+    return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > TEMPORARY_SUFFIX_LENGTH &&
+           memcmp(found->cFileName + length - TEMPORARY_SUFFIX_LENGTH, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_LENGTH) == 0;
+}
+
+// Looks through the directory of DestinationPath once for a row of entries that share it: deletes
+// the temporary files that an earlier run, ended by force, left there (one that cannot be deleted
+// stays for a later run), and notes whether the directory held nothing else, as in a new
+// installation, where no destination needs its test open.
+static void SweepDestinationDirectory(void)
+{
+    char path[PATH_CAPACITY];
+    int directory = CopyChars(path, PATH_CAPACITY, State.DestinationPath, NameOffset(State.DestinationPath));
+    if (strcmp(path, State.SweptDirectory) == 0)
+        return;
+    CopyString(State.SweptDirectory, PATH_CAPACITY, path);
+    State.SweptDirectoryEmpty = 0;
+    // A cut pattern could name something else: the directory is not looked through then.
+    if (AppendString(path, PATH_CAPACITY, directory, ANY_NAME) != directory + ANY_NAME_LENGTH)
+        return;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        // Nothing at all is found only in a drive's root, which has no "." or "..".
+        State.SweptDirectoryEmpty = GetLastError() == ERROR_FILE_NOT_FOUND;
+        return;
+    }
+    int empty = 1;
+    do {
+        if (strcmp(found.cFileName, THIS_DIRECTORY) == 0 || strcmp(found.cFileName, PARENT_DIRECTORY) == 0)
+            continue;
+        char leftover[PATH_CAPACITY];
+        int formed = CopyChars(leftover, PATH_CAPACITY, path, directory);
+        int named = AppendString(leftover, PATH_CAPACITY, formed, found.cFileName);
+        if (IsLeftTemporaryFile(&found) && named == directory + (int)strlen(found.cFileName) && DeleteFileA(leftover))
+            continue;
+        empty = 0;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    State.SweptDirectoryEmpty = empty;
+}
+
+// Checks that the destination in DestinationPath can be replaced, then opens its temporary file,
+// empty, into DestinationHandle. Returns 0, or -1 with DestinationHandle null and TemporaryPath empty.
+static int OpenTemporaryFile(void)
+{
+    State.DestinationHandle = NULL;
+    State.ReplacingDestination = 0;
+    SweepDestinationDirectory();
+    // In a directory that held nothing, a destination with a name cannot be in the way.
+    int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
+    if ((tested && ProbeDestination() != 0) || FormTemporaryPath() != 0)
+        return -1;
+    HANDLE file = CreateFileA(State.TemporaryPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        State.TemporaryPath[0] = '\0';
+        return -1;
+    }
+    State.DestinationHandle = file;
+    return 0;
 }
 
 // DestinationPath = the Windows directory, a backslash unless it ends with one, `destination`.
@@ -83,17 +193,14 @@ static int FormWindowsDestination(const char *destination)
     return formed == needed ? 0 : -1;
 }
 
-// Forms DestinationPath for the destination part in EntryValue and opens it into
-// DestinationHandle. Returns 0, or -1 with DestinationHandle null.
+// Forms DestinationPath for the destination part in EntryValue and opens the temporary file that
+// will take its place into DestinationHandle. Returns 0, or -1 with DestinationHandle null.
 static int OpenDestination(HWND window, int windowsDestination)
 {
     if (windowsDestination) {
         // The Windows directory is the system's own: no directory is created there.
         for (int attempt = 0; attempt < WINDOWS_OPEN_ATTEMPTS; attempt++) {
-            if (FormWindowsDestination(State.EntryValue) != 0)
-                continue;
-            State.DestinationHandle = OpenDestinationFile();
-            if (State.DestinationHandle != INVALID_HANDLE_VALUE)
+            if (FormWindowsDestination(State.EntryValue) == 0 && OpenTemporaryFile() == 0)
                 return 0;
         }
     } else {
@@ -103,8 +210,7 @@ static int OpenDestination(HWND window, int windowsDestination)
         AppendString(State.DestinationPath, PATH_CAPACITY, length, State.EntryValue);
         // A directory that cannot be made has been shown already; the open below then fails too.
         CreateDirectoryChain(State.Instance, State.ClassName, window, State.DestinationPath);
-        State.DestinationHandle = OpenDestinationFile();
-        if (State.DestinationHandle != INVALID_HANDLE_VALUE)
+        if (OpenTemporaryFile() == 0)
             return 0;
     }
     State.DestinationHandle = NULL;
@@ -127,9 +233,14 @@ static void CloseEntryFiles(void)
     State.DestinationHandle = NULL;
 }
 
-void AbandonCopy(void)
+void DiscardEntryCopy(void)
 {
     CloseEntryFiles();
+    if (State.TemporaryPath[0] != '\0') {
+        // One that cannot be deleted now is a leftover that the next run removes.
+        DeleteFileA(State.TemporaryPath);
+        State.TemporaryPath[0] = '\0';
+    }
 }
 
 // For the log: an entry given up, and why.
@@ -138,11 +249,11 @@ static void LogNotCopied(const char *reason)
     LogLine("File not copied: %s (%s)", State.DestinationPath, reason);
 }
 
-// A read or write error: shown with `path`, the entry's files closed as they are, and counted.
+// A read, write or replace error: the entry given up, then shown with `path` and counted.
 static void AbandonEntry(HWND window, UINT id, const char *path, const char *reason)
 {
+    DiscardEntryCopy();
     ShowMessageFormatted(State.Instance, State.ClassName, window, id, path, MB_ICONERROR);
-    CloseEntryFiles();
     LogNotCopied(reason);
     State.FailureCount++;
 }
@@ -208,25 +319,31 @@ void CopyNextFile(HWND window)
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
 }
 
-// The copied file is complete: an older, longer destination is cut to the copied length, then it
-// takes the source's times. Returns 0, or -1 when the destination could not be cut.
-static int CompleteDestination(void)
+// The copy is complete: it takes the source's times and the destination's place in one step, so that
+// the destination is at every moment the old file or the whole new one. When it replaces a file it
+// goes to the disk first, so that a power cut never trades the old file for bytes still in memory;
+// a new file is left to the system, as any program's (flushing each of many small files would
+// double the time a new installation takes). Returns 0, or -1 with the temporary file closed but
+// still there.
+static int ReplaceDestination(void)
 {
-    // Writing went sequentially from the start, so the file position is the copied length.
-    if (!SetEndOfFile(State.DestinationHandle))
-        return -1;
     FILETIME creation, lastAccess, lastWrite;
     // Times that cannot be carried over leave a complete file with times of its own.
     if (GetFileTime(State.SourceHandle, &creation, &lastAccess, &lastWrite))
         SetFileTime(State.DestinationHandle, &creation, &lastAccess, &lastWrite);
+    BOOL flushed = !State.ReplacingDestination || FlushFileBuffers(State.DestinationHandle);
+    CloseHandle(State.DestinationHandle);
+    State.DestinationHandle = NULL;
+    if (!flushed || !MoveFileExA(State.TemporaryPath, State.DestinationPath, REPLACE_FLAGS))
+        return -1;
+    State.TemporaryPath[0] = '\0';
     return 0;
 }
 
 void CopyChunk(HWND window)
 {
     if (State.CancelRequested) {
-        // What was written so far stays.
-        CloseEntryFiles();
+        DiscardEntryCopy();
         LogNotCopied("the copy was cancelled");
         State.FailureCount++;
         PostMessageA(window, WM_COPY_DONE, 0, 0);
@@ -260,12 +377,12 @@ void CopyChunk(HWND window)
         return;
     }
 
-    if (CompleteDestination() != 0) {
-        AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "it cannot be written");
+    if (ReplaceDestination() != 0) {
+        AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "the copy cannot take its place");
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
     }
-    CloseEntryFiles();
+    CloseSource();
     LogLine("File copied: %s (%d bytes)", State.DestinationPath, State.FileBytesDone);
     PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
 }

@@ -7,10 +7,13 @@
 void CopyNextFile(HWND window);
 // The step of WM_COPY_CHUNK: copies one chunk of COPY_CHUNK_SIZE bytes.
 void CopyChunk(HWND window);
+// Gives up the entry being copied, if any: its files closed and its temporary file deleted, so that
+// its destination stays as it was. For every way a copy ends unfinished, the program's end included.
+void DiscardEntryCopy(void);
 
-// The run ends in the middle of the copy (the main window closed, the log failed): the entry's
-// files are closed and nothing is left unfinished.
-void AbandonCopy(void);
+// A file is copied into its destination's name with this suffix, beside it, so that a person who
+// finds one left by a run that was ended by force knows what it is, and the next run removes it.
+extern const char TEMPORARY_SUFFIX[];
 
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);

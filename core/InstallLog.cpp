@@ -32,7 +32,7 @@ static void StopForLog(void)
     if (!State.Silent)
         ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, State.LogPath,
                              MB_ICONERROR);
-    AbandonCopy();
+    DiscardEntryCopy();
     ExitProcess(ERROR_INSTALL_FAILURE);
 }
 

@@ -85,11 +85,16 @@ struct InstallState {
     char EntryKey[VALUE_CAPACITY];
     char EntryValue[VALUE_CAPACITY];
 
-    // Copying
+    // Copying. Each file is written beside its destination, into the temporary file that
+    // DestinationHandle holds, and takes the destination's place once complete.
     char CopyBuffer[COPY_CHUNK_SIZE];
     HANDLE SourceHandle;
     HANDLE DestinationHandle;
     char DestinationPath[PATH_CAPACITY];
+    char TemporaryPath[PATH_CAPACITY];   // empty while no temporary file of this run exists
+    char SweptDirectory[PATH_CAPACITY];  // the last directory cleared of an earlier run's temporary files
+    int SweptDirectoryEmpty;             // it held nothing else then: no destination there needs a test open
+    int ReplacingDestination;            // the entry's destination exists: its copy goes to the disk first
     DWORD ChunkBytes;
 
     // Program group and registration

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "SimControl.h"
+#include "core/CopyEngine.h"
 #include "core/InstallState.h"
 #include "resources/resource.h"
 #include "tools/DryRun.h"
@@ -279,13 +280,17 @@ private:
     size_t copyStart_ = SIZE_MAX;
     size_t copyEnd_ = SIZE_MAX;
 
-    // The [Files] entry being copied during the walk of the journal.
+    // The [Files] entry being copied during the walk of the journal. The installer first opens the
+    // destination itself to see that it can be replaced (absent is fine), then writes the copy into
+    // a file of its own beside it, which it moves into the destination's place once complete.
     struct Copy {
         bool Active = false;
         size_t Index = 0;
-        std::string Source, Destination;
+        std::string Source, Destination, Written;
         DWORD DestinationError = 0;
-        bool Closed = false;
+        DWORD ReplaceError = 0;
+        uint64_t WrittenBytes = 0;
+        bool Complete = false;
     } copy_;
     size_t copies_ = 0;
     size_t copied_ = 0;
@@ -429,7 +434,8 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
     };
     static const Effect EFFECTS[] = {
         { LOG_DIRECTORY_CREATED, sim::JournalEntry::DirectoryCreated, "" },
-        { LOG_FILE_COPIED, sim::JournalEntry::FileClosed, " (" },
+        // A copy is in its destination once its temporary file is moved there.
+        { LOG_FILE_COPIED, sim::JournalEntry::FileMoved, " (" },
         { LOG_REGISTRY_WRITTEN, sim::JournalEntry::RegistryValueSet, " [" },
         { LOG_SHORTCUT_CREATED, sim::JournalEntry::LinkSaved, LOG_ANSWER },
         { LOG_FILE_DELETED, sim::JournalEntry::FileDeleted, "" },
@@ -479,7 +485,9 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
             if (effect.End[0] != '\0')
                 path = path.substr(0, path.find(effect.End));
             for (size_t entry = cursor; entry < journal.size(); entry++) {
-                if (journal[entry].kind != effect.Kind || Lower(journal[entry].path) != Lower(path))
+                const std::string &named =
+                    effect.Kind == sim::JournalEntry::FileMoved ? journal[entry].name : journal[entry].path;
+                if (journal[entry].kind != effect.Kind || Lower(named) != Lower(path))
                     continue;
                 for (DryRunStep &step : pending)
                     notes_.push_back({ entry, std::move(step) });
@@ -493,7 +501,15 @@ void DryRun::ReadInstallerLog(const std::vector<sim::JournalEntry> &journal)
         notes_.push_back({ journal.size(), std::move(step) });
 }
 
-// The [Files] entry whose copy has ended, as a step.
+// The destination that a file the installer writes is for: itself, or the one it is written beside.
+std::string DestinationOf(const std::string &path)
+{
+    size_t suffix = strlen(TEMPORARY_SUFFIX);
+    return EndsWith(path, TEMPORARY_SUFFIX) ? path.substr(0, path.size() - suffix) : path;
+}
+
+// The [Files] entry whose copy has ended without its file in the destination's place, as a step
+// (a copy that got there is no longer active).
 void DryRun::FlushEntry()
 {
     if (!copy_.Active)
@@ -501,15 +517,15 @@ void DryRun::FlushEntry()
     copy_.Active = false;
     const FilesEntry *entry = copy_.Index < facts_.Files.size() ? &facts_.Files[copy_.Index] : nullptr;
     int line = entry != nullptr ? entry->Line : 0;
-    if (copy_.DestinationError != 0 || !copy_.Closed) {
-        std::string reason = copy_.DestinationError != 0 ? "destination cannot be opened (" +
-                                                               ErrorText(copy_.DestinationError) + ")"
-                                                         : "the copy was cut short";
-        result_.Steps.push_back(MakeStep("not-copied", { Text("source", copy_.Source),
-                                                         Text("destination", copy_.Destination),
-                                                         Text("reason", reason) }));
-        Warn(line, "copy-fails", "destination \"" + AnsiToUtf8(copy_.Destination) + "\": " + reason);
-    }
+    std::string reason = copy_.DestinationError != 0 ? "destination cannot be opened (" +
+                                                           ErrorText(copy_.DestinationError) + ")"
+                         : copy_.ReplaceError != 0 ? "destination cannot be replaced (" +
+                                                         ErrorText(copy_.ReplaceError) + ")"
+                                                   : "the copy was cut short";
+    result_.Steps.push_back(MakeStep("not-copied", { Text("source", copy_.Source),
+                                                     Text("destination", copy_.Destination),
+                                                     Text("reason", reason) }));
+    Warn(line, "copy-fails", "destination \"" + AnsiToUtf8(copy_.Destination) + "\": " + reason);
 }
 
 void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
@@ -564,21 +580,34 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                     copy_.Active = true;
                 }
             } else if (copy_.Active) {
-                copy_.Destination = entry.path;
-                copy_.DestinationError = entry.error;
+                // The first file opened for writing is the destination, or, where there is none to
+                // look at first, the file beside it; the last one that opened is where the copy goes.
+                if (copy_.Destination.empty())
+                    copy_.Destination = DestinationOf(entry.path);
+                if (entry.error == 0)
+                    copy_.Written = entry.path;
+                if (entry.error != ERROR_FILE_NOT_FOUND)
+                    copy_.DestinationError = entry.error;
             }
             break;
         case sim::JournalEntry::FileClosed:
-            if (copying && copy_.Active && !linkFiles.count(Lower(entry.path)) && entry.path == copy_.Destination) {
+            if (copying && copy_.Active && entry.path == copy_.Written) {
                 struct stat info;
                 uint64_t size = stat(sim::HostPath(copy_.Source).c_str(), &info) == 0 ? (uint64_t)info.st_size : 0;
-                copy_.Closed = entry.bytes == size;
-                if (copy_.Closed) {
+                copy_.WrittenBytes = entry.bytes;
+                copy_.Complete = entry.bytes == size;
+            }
+            break;
+        case sim::JournalEntry::FileMoved:
+            if (copying && copy_.Active && entry.path == copy_.Written) {
+                if (entry.error == 0 && copy_.Complete) {
                     result_.Steps.push_back(MakeStep("copy", { Text("source", copy_.Source),
-                                                               Text("destination", copy_.Destination),
-                                                               Number("size", entry.bytes) }));
+                                                               Text("destination", entry.name),
+                                                               Number("size", copy_.WrittenBytes) }));
                     copied_++;
                     copy_.Active = false;
+                } else {
+                    copy_.ReplaceError = entry.error;
                 }
             }
             break;

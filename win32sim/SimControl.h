@@ -77,6 +77,9 @@ void FailRead(const std::string &pathContains, uint64_t afterBytes, DWORD error 
 void FailWrite(const std::string &pathContains, uint64_t afterBytes, DWORD error = ERROR_DISK_FULL);
 void FailCreateDirectory(const std::string &pathContains, DWORD error, int times = -1);
 void FailSeek(const std::string &pathContains);                 // _llseek on a matching file fails
+// MoveFileExA with a matching existing or new name fails with `error`.
+void FailMove(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
+void FailFlush(const std::string &pathContains, DWORD error = ERROR_DISK_FULL);  // FlushFileBuffers
 void FailGlobalAlloc(int nth);                                   // the nth GlobalAlloc or GlobalReAlloc from now (1-based)
 void FailGlobalLock(int nth);
 void FailHeapAlloc(int nth);
@@ -93,7 +96,7 @@ void FailCreateWindow();                                         // the next top
 
 // ---- Accounting: what is still held --------------------------------------------------------
 
-int OpenFileHandles();
+int OpenFileHandles();        // files opened and searches begun, not yet closed
 int LiveGlobalBlocks();
 int LockedGlobalBlocks();
 int LiveHeapBlocks();
@@ -165,6 +168,7 @@ struct JournalEntry {
         FileClosed,        // a file opened for writing: path; bytes: how many were written through it
         DirectoryCreated,  // path; error: 0 or why CreateDirectoryA failed
         FileDeleted,       // path; error: 0 or why DeleteFileA failed
+        FileMoved,         // path: the file moved; name: its new name; error: 0 or why MoveFileExA failed
         RegistryValueSet,  // path "HKEY_...\\key"; name; type; data; error
         LinkSaved,         // path: the link file; the nth LinkSaved is Links()[n]
         MessageBoxShown,   // path: caption; data: text; type; answer

@@ -35,6 +35,13 @@ struct OpenFile {
     uint64_t bytesWritten = 0;
 };
 
+// A directory listing of FindFirstFileA, taken whole when the search starts.
+struct FindSearch {
+    std::string directoryHost;
+    std::vector<std::string> names;
+    size_t next = 0;
+};
+
 struct GlobalBlock {
     void *memory = nullptr;
     size_t size = 0;
@@ -68,12 +75,14 @@ struct World {
 
     std::map<uintptr_t, OpenFile> files;
     uintptr_t nextFile = 0x100;
+    std::map<uintptr_t, FindSearch> searches;
+    uintptr_t nextSearch = 0x8000;
     std::map<uintptr_t, GlobalBlock> blocks;
     uintptr_t nextBlock = 0x10000;
     std::map<void *, size_t> heapBlocks;
     std::map<std::string, FILETIME> creationTimes;  // by host path: Linux keeps none of its own
 
-    std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults;
+    std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults, moveFaults, flushFaults;
     std::vector<std::string> directoryCalls;
     std::vector<PathMapping> mappings;
     int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
@@ -292,6 +301,29 @@ bool HostExists(const std::string &hostPath)
 {
     struct stat info;
     return stat(hostPath.c_str(), &info) == 0;
+}
+
+bool HostIsOpen(const std::string &hostPath)
+{
+    for (auto &entry : TheWorld().files) {
+        if (entry.second.hostPath == hostPath)
+            return true;
+    }
+    return false;
+}
+
+// Windows' wildcards over a name, without regard to case: '*' any run of characters, '?' one.
+bool WildcardMatches(const char *pattern, const char *name)
+{
+    if (*pattern == '\0')
+        return *name == '\0';
+    if (*pattern == '*')
+        return WildcardMatches(pattern + 1, name) || (*name != '\0' && WildcardMatches(pattern, name + 1));
+    if (*name == '\0')
+        return false;
+    if (*pattern != '?' && tolower((unsigned char)*pattern) != tolower((unsigned char)*name))
+        return false;
+    return WildcardMatches(pattern + 1, name + 1);
 }
 
 std::string ParentOf(const std::string &hostPath)
@@ -560,6 +592,16 @@ void FailSeek(const std::string &pathContains)
     TheWorld().seekFaults.push_back({ pathContains, ERROR_INVALID_PARAMETER, -1, 0 });
 }
 
+void FailMove(const std::string &pathContains, DWORD error, int times)
+{
+    TheWorld().moveFaults.push_back({ pathContains, error, times, 0 });
+}
+
+void FailFlush(const std::string &pathContains, DWORD error)
+{
+    TheWorld().flushFaults.push_back({ pathContains, error, -1, 0 });
+}
+
 void FailGlobalAlloc(int nth)
 {
     TheWorld().globalAllocCountdown = nth;
@@ -577,7 +619,7 @@ void FailHeapAlloc(int nth)
 
 int OpenFileHandles()
 {
-    return (int)TheWorld().files.size();
+    return (int)(TheWorld().files.size() + TheWorld().searches.size());
 }
 
 int LiveGlobalBlocks()
@@ -877,19 +919,6 @@ DWORD WINAPI SetFilePointer(HANDLE handle, LONG distance, PLONG distanceHigh, DW
     return (DWORD)position;
 }
 
-BOOL WINAPI SetEndOfFile(HANDLE handle)
-{
-    OpenFile *file = FileOf(handle);
-    if (file == nullptr)
-        return Fails(ERROR_INVALID_HANDLE);
-    if (!(file->access & GENERIC_WRITE))
-        return Fails(ERROR_ACCESS_DENIED);
-    off_t position = lseek(file->fd, 0, SEEK_CUR);
-    if (position < 0 || ftruncate(file->fd, position) != 0)
-        return Fails(ErrnoToWin32(errno));
-    return TRUE;
-}
-
 DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD sizeHigh)
 {
     OpenFile *file = FileOf(handle);
@@ -938,6 +967,20 @@ BOOL WINAPI SetFileTime(HANDLE handle, const FILETIME *creation, const FILETIME 
         return Fails(ErrnoToWin32(errno));
     if (creation != nullptr)
         TheWorld().creationTimes[file->hostPath] = *creation;
+    return TRUE;
+}
+
+// Nothing is held back on the host's side; what is checked is what Windows refuses.
+BOOL WINAPI FlushFileBuffers(HANDLE handle)
+{
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (!(file->access & GENERIC_WRITE))
+        return Fails(ERROR_ACCESS_DENIED);
+    DWORD error;
+    if (ConsumeFault(TheWorld().flushFaults, file->windowsPath, &error))
+        return Fails(error);
     return TRUE;
 }
 
@@ -1021,6 +1064,141 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
     entry.error = deleted ? 0 : TheWorld().lastError;
     sim::detail::AddJournal(entry);
     return deleted;
+}
+
+// A rename within the sandbox, as Wine makes it: the moved file keeps its bytes and times, must not
+// be open, and a file it replaces must be neither a directory nor open. (Wine run as root, as the
+// tests run it, lets a read-only file be replaced like any other; FailMove gives Windows' refusal.)
+static BOOL MoveHostFile(const std::string &existingName, const std::string &newName, DWORD flags)
+{
+    World &w = TheWorld();
+    DWORD error;
+    if (ConsumeFault(w.moveFaults, existingName, &error) || ConsumeFault(w.moveFaults, newName, &error))
+        return Fails(error);
+    if ((error = CheckWindowsPath(existingName)) != 0 || (error = CheckWindowsPath(newName)) != 0)
+        return Fails(error);
+    std::string from = HostPathOf(existingName), to = HostPathOf(newName);
+    if (!HostExists(from))
+        return Fails(HostIsDirectory(ParentOf(from)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!HostIsDirectory(ParentOf(to)))
+        return Fails(ERROR_PATH_NOT_FOUND);
+    if (IsMappedPath(existingName) || IsMappedPath(newName))
+        return Fails(ERROR_ACCESS_DENIED);
+    if (HostIsOpen(from))
+        return Fails(ERROR_SHARING_VIOLATION);
+    if (HostExists(to) && to != from) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING))
+            return Fails(ERROR_ALREADY_EXISTS);
+        if (HostIsDirectory(to) || HostIsOpen(to))
+            return Fails(ERROR_ACCESS_DENIED);
+    }
+    if (rename(from.c_str(), to.c_str()) != 0)
+        return Fails(ErrnoToWin32(errno));
+    auto known = w.creationTimes.find(from);
+    w.creationTimes.erase(to);
+    if (known != w.creationTimes.end()) {
+        FILETIME creation = known->second;
+        w.creationTimes.erase(known);
+        w.creationTimes[to] = creation;
+    }
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
+{
+    BOOL moved = MoveHostFile(existingName, newName, flags);
+    sim::JournalEntry entry{ sim::JournalEntry::FileMoved, existingName, newName };
+    entry.error = moved ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return moved;
+}
+
+static void FillFindData(const FindSearch &search, const std::string &name, LPWIN32_FIND_DATAA found)
+{
+    memset(found, 0, sizeof *found);
+    std::string host = search.directoryHost + "/" + name;
+    struct stat info;
+    if (stat(host.c_str(), &info) == 0) {
+        found->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+        auto known = TheWorld().creationTimes.find(host);
+        found->ftCreationTime = known != TheWorld().creationTimes.end() ? known->second : ToFileTime(info.st_mtim);
+        found->ftLastAccessTime = ToFileTime(info.st_atim);
+        found->ftLastWriteTime = ToFileTime(info.st_mtim);
+        if (!S_ISDIR(info.st_mode)) {
+            found->nFileSizeHigh = (DWORD)((uint64_t)info.st_size >> 32);
+            found->nFileSizeLow = (DWORD)info.st_size;
+        }
+    }
+    snprintf(found->cFileName, MAX_PATH, "%s", name.c_str());
+}
+
+// The listing is taken whole at the start, so that files deleted during the search do not disturb it.
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found)
+{
+    World &w = TheWorld();
+    std::string path = pattern;
+    DWORD error = CheckWindowsPath(path);
+    size_t cut = path.find_last_of("\\/");
+    // Wildcards are no error here: CheckWindowsPath refuses them in names of files to open.
+    if (error == ERROR_INVALID_NAME && cut != std::string::npos && CheckWindowsPath(path.substr(0, cut + 1) + "x") == 0)
+        error = 0;
+    if (error != 0 || cut == std::string::npos || cut + 1 == path.size()) {
+        w.lastError = error != 0 ? error : ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string directory = path.substr(0, cut + 1), namePattern = path.substr(cut + 1);
+    FindSearch search;
+    search.directoryHost = HostPathOf(directory);
+    DIR *dir = opendir(search.directoryHost.c_str());
+    if (dir == nullptr) {
+        w.lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string root;
+    std::vector<std::string> parts;
+    SplitWindowsPath(AbsoluteWindowsPath(directory), &root, &parts);
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        // A drive's root has no "." or ".." entries; every other directory has both.
+        if ((name == "." || name == "..") && parts.empty())
+            continue;
+        if (WildcardMatches(namePattern.c_str(), name.c_str()))
+            search.names.push_back(name);
+    }
+    closedir(dir);
+    std::sort(search.names.begin(), search.names.end());
+    if (search.names.empty()) {
+        w.lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    FillFindData(search, search.names[0], found);
+    search.next = 1;
+    uintptr_t handle = w.nextSearch;
+    w.nextSearch += 4;
+    w.searches[handle] = search;
+    w.lastError = 0;
+    return (HANDLE)handle;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA found)
+{
+    auto at = TheWorld().searches.find((uintptr_t)find);
+    if (at == TheWorld().searches.end())
+        return Fails(ERROR_INVALID_HANDLE);
+    FindSearch &search = at->second;
+    if (search.next >= search.names.size())
+        return Fails(ERROR_NO_MORE_FILES);
+    FillFindData(search, search.names[search.next++], found);
+    TheWorld().lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE find)
+{
+    if (TheWorld().searches.erase((uintptr_t)find) == 0)
+        return Fails(ERROR_INVALID_HANDLE);
+    return TRUE;
 }
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer)

@@ -84,7 +84,7 @@ void Files()
     CHECK(file == INVALID_HANDLE_VALUE);
     CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 
-    // OPEN_ALWAYS keeps an existing file's bytes and says it existed.
+    // CREATE_ALWAYS empties an existing file and says it existed.
     HANDLE out = CreateFileA(In("data.bin"), GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     CHECK(out != INVALID_HANDLE_VALUE);
     DWORD done = 0;
@@ -92,12 +92,11 @@ void Files()
     CHECK_EQ(done, 10);
     CloseHandle(out);
     SetLastError(0);
-    out = CreateFileA(In("data.bin"), GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    out = CreateFileA(In("data.bin"), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     CHECK(out != INVALID_HANDLE_VALUE);
     CHECK_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     CHECK(WriteFile(out, "ab", 2, &done, NULL));
-    // Cutting at the position leaves what was written so far.
-    CHECK(SetEndOfFile(out));
+    CHECK(FlushFileBuffers(out));
     CloseHandle(out);
 
     HANDLE in = CreateFileA(In("data.bin"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -134,6 +133,124 @@ void Files()
     CHECK(DeleteFileA(In("data.bin")));
     CHECK(!DeleteFileA(In("data.bin")));
     CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
+HANDLE OpenForWriting(const char *name, DWORD disposition)
+{
+    return CreateFileA(In(name), GENERIC_WRITE, 0, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+// Puts `text` into a new file of the scratch folder with the given last-write time.
+void MakeFile(const char *name, const char *text, DWORD writeTimeHigh)
+{
+    HANDLE file = OpenForWriting(name, CREATE_ALWAYS);
+    DWORD done = 0;
+    WriteFile(file, text, (DWORD)strlen(text), &done, NULL);
+    FILETIME write = { 0x40000000, writeTimeHigh };
+    CHECK(SetFileTime(file, NULL, NULL, &write));
+    CloseHandle(file);
+}
+
+// What a file holds (up to 31 bytes) and its last-write time's high part; "" and 0 when it cannot
+// be opened.
+DWORD ReadBack(const char *name, char *text)
+{
+    text[0] = '\0';
+    HANDLE file = CreateFileA(In(name), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    DWORD done = 0;
+    ReadFile(file, text, 31, &done, NULL);
+    text[done] = '\0';
+    FILETIME write = { 0, 0 };
+    GetFileTime(file, NULL, NULL, &write);
+    CloseHandle(file);
+    return write.dwHighDateTime;
+}
+
+// What writing beside a file and then putting the copy in its place relies on: the test open of an
+// existing destination, the replace, and the search for what a run ended by force left behind.
+void ReplacingFiles()
+{
+    const DWORD OLD_TIME = 0x01C00000, NEW_TIME = 0x01D00000;
+    const DWORD REPLACE = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    char text[32];
+
+    // The test open: a missing file, a directory, one in use. (A read-only file is refused too on
+    // Windows, but not by Wine run as root, as the tests run it.)
+    SetLastError(0xDEAD);
+    CHECK(OpenForWriting("absent.txt", OPEN_EXISTING) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    CHECK(OpenForWriting("a", OPEN_EXISTING) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    MakeFile("used.txt", "used", OLD_TIME);
+    HANDLE user = CreateFileA(In("used.txt"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(OpenForWriting("used.txt", OPEN_EXISTING) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    // A flush needs a handle that may write.
+    CHECK(!FlushFileBuffers(user));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+
+    // The replace: the new file takes the old one's name with its own bytes and times, and its
+    // own name is gone.
+    MakeFile("dest.txt", "old and longer", OLD_TIME);
+    MakeFile("dest.txt.~qs", "new", NEW_TIME);
+    CHECK(MoveFileExA(In("dest.txt.~qs"), In("dest.txt"), REPLACE));
+    CHECK_EQ(ReadBack("dest.txt", text), NEW_TIME);
+    CHECK_STR(text, "new");
+    CHECK_EQ(ReadBack("dest.txt.~qs", text), 0);
+    // Refused: nothing to move, a name taken without leave to replace, a directory or a file in use
+    // in the way, the moved file still open; nothing changes then.
+    SetLastError(0xDEAD);
+    CHECK(!MoveFileExA(In("gone.~qs"), In("dest.txt"), REPLACE));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    MakeFile("next.~qs", "next", NEW_TIME);
+    CHECK(!MoveFileExA(In("next.~qs"), In("dest.txt"), 0));
+    CHECK_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    CHECK(!MoveFileExA(In("next.~qs"), In("a"), REPLACE));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CHECK(!MoveFileExA(In("next.~qs"), In("used.txt"), REPLACE));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    HANDLE moving = CreateFileA(In("next.~qs"), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    CHECK(!MoveFileExA(In("next.~qs"), In("dest.txt"), REPLACE));
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    CloseHandle(moving);
+    CloseHandle(user);
+    CHECK_EQ(ReadBack("used.txt", text), OLD_TIME);
+    CHECK_STR(text, "used");
+    CHECK_EQ(ReadBack("next.~qs", text), NEW_TIME);
+    CHECK_STR(text, "next");
+
+    // The search: the names that end so, a folder's as well; nothing found; no such folder.
+    CHECK(CreateDirectoryA(In("sweep"), NULL));
+    CHECK(CreateDirectoryA(In("sweep\\folder.~qs"), NULL));
+    MakeFile("sweep\\one.exe.~qs", "1", NEW_TIME);
+    MakeFile("sweep\\two.~QS", "2", NEW_TIME);
+    MakeFile("sweep\\other.~qsx", "3", NEW_TIME);
+    MakeFile("sweep\\keep.txt", "4", NEW_TIME);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(In("sweep\\*.~qs"), &found);
+    CHECK(search != INVALID_HANDLE_VALUE);
+    int files = 0, folders = 0, others = 0, more = 0;
+    while (search != INVALID_HANDLE_VALUE && more++ < 10) {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            folders += strcmp(found.cFileName, "folder.~qs") == 0;
+        else if (strcmp(found.cFileName, "one.exe.~qs") == 0 || strcmp(found.cFileName, "two.~QS") == 0)
+            files++;
+        else
+            others++;
+        if (!FindNextFileA(search, &found))
+            break;
+    }
+    CHECK_EQ(GetLastError(), ERROR_NO_MORE_FILES);
+    CHECK(FindClose(search));
+    CHECK_EQ(files, 2);
+    CHECK_EQ(folders, 1);
+    CHECK_EQ(others, 0);
+    CHECK(FindFirstFileA(In("sweep\\*.none"), &found) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    CHECK(FindFirstFileA(In("no folder\\*.~qs"), &found) == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
 void Memory()
@@ -515,6 +632,7 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     CreateDirectoryA(scratch, NULL);
     Directories();
     Files();
+    ReplacingFiles();
     Memory();
     Strings(instance);
     Registry();

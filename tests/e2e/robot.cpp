@@ -15,7 +15,8 @@
 // for benchmarks, "seen_ms" (performance counter, milliseconds since the installer was started, taken
 // by the sweep that found the window), "action_ms" (the same clock after each action) and
 // "peak_working_set" (the installer's peak working set in bytes at that moment, or null). The exit code is 0 when the
-// installer ended by itself and every dialog and message box met a rule, 1 otherwise, 2 on bad use.
+// installer ended by itself (or by a rule's "kill": the end record says "killed") and every dialog and message box
+// met a rule, 1 otherwise, 2 on bad use.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -43,6 +44,8 @@ enum {
     EXIT_FAILED = 1,
     EXIT_USAGE = 2,
     KILLED_EXIT_CODE = 0xDEAD,
+    // The exit code a "kill" action gives the installer, apart from the timeout's.
+    KILLED_BY_RULE_EXIT_CODE = 0xC1,
 };
 
 static const wchar_t DIALOG_CLASS[] = L"#32770";
@@ -516,11 +519,12 @@ struct Condition {
     std::string Field; // class, caption, text, icon, owner, owner.class, owner.caption, button, control, control.<id>
     bool Contains;     // "~" rather than "="
     bool Negated;      // "!=" or "!~": holds when the plain condition does not
+    bool AtLeast;      // ">=": the number the text starts with is at least the value ("37 %" >= 37)
     std::string Value;
 };
 
 struct Action {
-    std::string Verb; // press, click, set, key, close, screenshot, wait, run, leave
+    std::string Verb; // press, click, set, key, close, screenshot, wait, run, kill, leave
     std::string Target;
     std::string Value;
     std::vector<Condition> Conditions; // wait: what must hold
@@ -600,18 +604,23 @@ static bool ParseKind(const std::string &word, Kind *kind)
     return false;
 }
 
-// FIELD=VALUE, FIELD~VALUE (contains), FIELD!=VALUE or FIELD!~VALUE (the opposite).
+// FIELD=VALUE, FIELD~VALUE (contains), FIELD!=VALUE or FIELD!~VALUE (the opposite), FIELD>=NUMBER.
 static bool ParseCondition(const std::string &word, Condition *condition, std::string *error)
 {
     size_t at = word.find_first_of("=~");
-    if (at == std::string::npos || at == 0 || (at == 1 && word[0] == '!')) {
+    if (at == std::string::npos || at == 0 || (at == 1 && (word[0] == '!' || word[0] == '>'))) {
         *error = "condition without = or ~: " + word;
         return false;
     }
     condition->Negated = word[at - 1] == '!';
-    condition->Field = word.substr(0, condition->Negated ? at - 1 : at);
+    condition->AtLeast = word[at - 1] == '>' && word[at] == '=';
+    condition->Field = word.substr(0, condition->Negated || condition->AtLeast ? at - 1 : at);
     condition->Contains = word[at] == '~';
     condition->Value = word.substr(at + 1);
+    if (condition->AtLeast && !IsNumber(condition->Value)) {
+        *error = ">= needs a number: " + word;
+        return false;
+    }
     static const char *const fields[] = { "class", "caption", "text", "icon", "owner", "owner.class",
                                           "owner.caption", "button", "control", "nth", "from" };
     bool known = condition->Field.compare(0, 8, "control.") == 0 && IsNumber(condition->Field.substr(8));
@@ -707,7 +716,7 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
             // close, or close owner: the title bar's close box of the window or of its owner.
             if (i + 1 < words.size() && words[i + 1] == "owner")
                 action.Target = words[++i];
-        } else if (action.Verb != "leave") {
+        } else if (action.Verb != "leave" && action.Verb != "kill") {
             *error = "unknown action: " + action.Verb;
             return false;
         }
@@ -769,6 +778,8 @@ static bool LoadRules(const char *path, std::vector<Rule> *rules)
 
 static bool ValueMatches(const Condition &condition, const std::string &value)
 {
+    if (condition.AtLeast)
+        return !value.empty() && isdigit((unsigned char)value[0]) && atol(value.c_str()) >= atol(condition.Value.c_str());
     return condition.Contains ? value.find(condition.Value) != std::string::npos : value == condition.Value;
 }
 
@@ -842,6 +853,7 @@ struct Robot {
     FILE *Transcript = NULL;
     int Sequence = 0;
     int Failures = 0;
+    bool Killed = false; // ended by a rule's kill action
     // For the timings and the memory figure of the window records.
     HANDLE Process = NULL;
     LARGE_INTEGER Launched = {}, Frequency = {};
@@ -930,6 +942,14 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
     HWND window = sight.Handle;
     if (action.Verb == "leave")
         return "";
+    if (action.Verb == "kill") {
+        // The process ends where it stands, as when a system shuts down or a deployment tool gives up.
+        if (robot.Process == NULL || !TerminateProcess(robot.Process, KILLED_BY_RULE_EXIT_CODE))
+            return "cannot end the installer";
+        robot.Killed = true;
+        WaitForSingleObject(robot.Process, INFINITE);
+        return "";
+    }
     if (action.Verb == "close") {
         // What the close box of the title bar sends.
         HWND target = action.Target == "owner" ? GetWindow(window, GW_OWNER) : window;
@@ -1441,7 +1461,8 @@ int main(int argc, char **argv)
         if (rule.Fired == 0)
             unused += (unused.size() > 1 ? "," : "") + std::to_string(rule.Line);
     unused += "]";
-    Write(robot, std::string("{\"kind\":\"end\",\"status\":") + (timedOut ? "\"timeout\"" : "\"exited\"") +
+    Write(robot, std::string("{\"kind\":\"end\",\"status\":") +
+                     (timedOut ? "\"timeout\"" : robot.Killed ? "\"killed\"" : "\"exited\"") +
                      ",\"exit\":" + std::to_string(exitCode) + ",\"windows\":" + std::to_string(robot.Sequence) +
                      ",\"failures\":" + std::to_string(robot.Failures) + ",\"unused_rules\":" + unused +
                      ",\"seconds\":" + std::to_string((GetTickCount() - started) / 1000.0) +

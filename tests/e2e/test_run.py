@@ -4,6 +4,7 @@ import os
 import tempfile
 import unittest
 
+import kills
 import run
 
 BOX = {"seq": 1, "kind": "box", "class": "#32770", "caption": "Install",
@@ -123,23 +124,33 @@ class FileCheckTest(unittest.TestCase):
             self.assertTrue(check("C:\\Quillet\\readme.txt", "same-as", "readme.txt"))
 
 
-class PartialFileTest(unittest.TestCase):
-    def test_a_partly_written_copy_is_a_proper_start_of_its_source(self):
+class HoldsTest(unittest.TestCase):
+    def test_a_folder_holds_exactly_the_files_named(self):
         scenario = scenario_from("@robot\non box : press OK\n")
-        source = bytes(range(200))
-        dist = {"c:\\dist\\big.bin": (source, run.DEFAULT_MTIME_NS)}
         with tempfile.TemporaryDirectory() as prefix:
-            os.makedirs(os.path.join(prefix, "drive_c"))
-            path = os.path.join(prefix, "drive_c", "big.bin")
+            folder = os.path.join(prefix, "drive_c", "Quillet")
+            os.makedirs(os.path.join(folder, "help"))
+            for name in ("Quillet.exe", os.path.join("help", "Quillet.hlp")):
+                open(os.path.join(folder, name), "wb").close()
 
-            def check(data):
-                with open(path, "wb") as f:
-                    f.write(data)
-                return run.check_file(scenario, prefix, dist, ["file", "C:\\big.bin", "partial-of", "big.bin"])
-            self.assertEqual(check(source[:100]), [])
-            self.assertTrue(check(b""))
-            self.assertTrue(check(source))
-            self.assertTrue(check(source[1:101]))
+            def check(*names):
+                return run.check_file(scenario, prefix, {}, ["file", "C:\\Quillet", "holds"] + list(names))
+            self.assertEqual(check("help\\QUILLET.HLP", "quillet.exe"), [])
+            # A file left over, a file missing.
+            self.assertTrue(check("Quillet.exe"))
+            self.assertTrue(check("Quillet.exe", "help\\Quillet.hlp", "readme.txt"))
+
+
+class KillStateTest(unittest.TestCase):
+    def test_only_a_whole_version_with_its_own_time_counts(self):
+        entry = kills.ENTRIES[0]
+        old, new = (entry.old, kills.OLD_MTIME_NS), (entry.new, kills.NEW_MTIME_NS)
+        self.assertEqual(kills.destination_state(*old, entry), "old")
+        self.assertEqual(kills.destination_state(*new, entry), "new")
+        # The new file's first chunks over the old file's tail; the new bytes with the old time; none.
+        torn = entry.new[:8192] + entry.old[8192:]
+        for data, mtime_ns in ((torn, kills.OLD_MTIME_NS), (entry.new, kills.OLD_MTIME_NS), (None, None)):
+            self.assertEqual(kills.destination_state(data, mtime_ns, entry), "torn")
 
 
 class PlaceholderTest(unittest.TestCase):

@@ -152,6 +152,59 @@ bool FileExists(const std::string &path)
     return sim::GetFile(path).has_value();
 }
 
+bool SameTime(const FILETIME &a, const FILETIME &b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// An earlier installation of the example: each file longer or shorter than the example's own, all
+// with one time of their own.
+const FILETIME OLD_TIME = { 0x55555555, 0x01B00000 };
+struct InstalledFile {
+    std::string destination, source, oldBytes;
+};
+const InstalledFile INSTALLED[] = {
+    { TARGET + "\\Quillet.exe", "C:\\DIST\\Quillet.exe", std::string(30000, 'q') },
+    { TARGET + "\\help\\Quillet.hlp", "C:\\DIST\\Quillet.hlp", "the old help text, longer" },
+    { TARGET + "\\readme.txt", "C:\\DIST\\readme.txt", "old" },
+    { "C:\\WINDOWS\\Unquil.exe", "C:\\DIST\\Unquil.exe", std::string(100, 'u') },
+};
+
+void LayOutOldInstallation()
+{
+    for (const InstalledFile &file : INSTALLED) {
+        sim::PutFile(file.destination, file.oldBytes);
+        sim::PutFileTimes(file.destination, OLD_TIME, OLD_TIME, OLD_TIME);
+    }
+}
+
+// What each of the example's destinations holds, in [Files] order: O the old file with its bytes and
+// times, N the new one with its source's, A absent, T anything else (torn); then "+temporary" when a
+// temporary file is left anywhere on C:.
+std::string Installation()
+{
+    std::string states;
+    for (const InstalledFile &file : INSTALLED) {
+        std::optional<std::string> bytes = sim::GetFile(file.destination);
+        FILETIME creation, access, write, sourceCreation, sourceAccess, sourceWrite;
+        bool timed = sim::GetFileTimes(file.destination, &creation, &access, &write);
+        sim::GetFileTimes(file.source, &sourceCreation, &sourceAccess, &sourceWrite);
+        if (!bytes)
+            states += 'A';
+        else if (*bytes == file.oldBytes && timed && SameTime(write, OLD_TIME) && SameTime(creation, OLD_TIME))
+            states += 'O';
+        else if (bytes == sim::GetFile(file.source) && timed && SameTime(write, sourceWrite))
+            states += 'N';
+        else
+            states += 'T';
+    }
+    for (const std::string &name : FilesBelow("C:\\")) {
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".~qs") == 0)
+            return states + "+temporary";
+    }
+    return states;
+}
+
 // The example's bitmap file with the bytes at `offset` replaced.
 std::string PatchedBitmap(size_t offset, const std::string &bytes)
 {
@@ -442,8 +495,8 @@ TEST_F(FailureMatrixTest, Sequencer)
           },
           { ABANDONED_REPORT }, 1, { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK, DONE, FINISH }, Match::Exact, true, true,
           [] {
-              // The file stays as far as it was written; no shortcut, no registry entry.
-              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), std::string(16384, 'Q'));
+              // The file being copied is not made; no shortcut, no registry entry.
+              EXPECT_EQ(Installation(), "AAAA");
               EXPECT_TRUE(sim::Links().empty());
               EXPECT_EQ(YesEntries(), "0000000");
               EXPECT_EQ(DialogsOpened("COPY"), 1);
@@ -471,10 +524,8 @@ TEST_F(FailureMatrixTest, Sequencer)
           { ABANDONED_REPORT }, 1,
           { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK, NEXT, CHUNK, DONE, FINISH }, Match::Exact, true, true,
           [] {
-              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), std::string(20000, 'Q'));
-              // Created, not written.
-              EXPECT_EQ(sim::GetFile(TARGET + "\\help\\Quillet.hlp"), std::string());
-              EXPECT_FALSE(FileExists(TARGET + "\\readme.txt"));
+              // The help file's files were opened, but it is not made.
+              EXPECT_EQ(Installation(), "NAAA");
           } },
         { "sequencer 5 (silent): Quillet.cfg cannot be deleted, the editor holds it open", nullptr,
           [&heldConfiguration] {
@@ -636,20 +687,123 @@ TEST_F(FailureMatrixTest, CopyEngine)
           { START, NEXT, NEXT, CHUNK, CHUNK, NEXT, CHUNK, NEXT, CHUNK, NEXT, CHUNK, CHUNK, NEXT, NEXT, DONE, SHORTCUTS,
             REGISTER },
           Match::Exact, true, true,
-          [] {
-              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), std::string(8192, 'Q'));
-              EXPECT_TRUE(FileExists(TARGET + "\\readme.txt"));
-          } },
+          [] { EXPECT_EQ(Installation(), "ANNN"); } },
         { "catalogue 16 / copy engine 5: writing a destination fails: the next entry", nullptr,
           [] { sim::FailWrite("Program Files\\Quillet\\Quillet.exe", 10000, ERROR_DISK_FULL); },
           { WindowBox(IDS_CANNOT_WRITE_S, TARGET + "\\Quillet.exe", ERROR_OK), QUESTION, FAILED_REPORT }, 1,
           { START, NEXT, NEXT, CHUNK, CHUNK, NEXT, CHUNK, NEXT, CHUNK, NEXT, CHUNK, CHUNK, NEXT, NEXT, DONE, SHORTCUTS,
             REGISTER },
           Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "ANNN"); } },
+    };
+    RunRows(rows);
+}
+
+// ---- Reinstalling over an earlier installation: every destination old or new, never torn --------
+
+TEST_F(FailureMatrixTest, Reinstall)
+{
+    HANDLE runningEditor = INVALID_HANDLE_VALUE;
+    int chunks = 0;
+    auto cancelAtChunk = [this, &chunks](int nth) {
+        chunks = 0;
+        onMessage = [&chunks, nth](const MSG &msg) {
+            if (msg.message == WM_COPY_CHUNK && ++chunks == nth)
+                sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
+        };
+    };
+    const Box cannotWrite = WindowBox(IDS_CANNOT_WRITE_S, TARGET + "\\Quillet.exe", ERROR_OK);
+    // The editor's entry fails after its chunks; the others are copied.
+    const Steps failedAfterChunks = { START, NEXT, NEXT, CHUNK, CHUNK, NEXT, CHUNK, NEXT, CHUNK, NEXT, CHUNK, CHUNK,
+                                      NEXT, NEXT, DONE, SHORTCUTS, REGISTER };
+    const Steps notOpened = { START, NEXT, NEXT, NEXT, CHUNK, NEXT, CHUNK, NEXT, CHUNK, CHUNK, NEXT, NEXT, DONE,
+                              SHORTCUTS, REGISTER };
+    std::vector<Row> rows = {
+        { "copy engine (sound behaviour): a reinstall gives every file its new bytes and times, shorter or longer",
+          nullptr, LayOutOldInstallation, SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "NNNN"); } },
+        { "catalogue 19 (7) / copy engine 6 (sound behaviour): a reinstall cancelled in the editor's file leaves "
+          "the old one",
+          nullptr,
+          [&] {
+              LayOutOldInstallation();
+              cancelAtChunk(2);
+          },
+          { ABANDONED_REPORT }, 1, { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK, DONE, FINISH }, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "OOOO"); } },
+        { "catalogue 19 (7) / copy engine 6 (sound behaviour): a cancel between two files leaves the next one old",
+          nullptr,
+          [&] {
+              LayOutOldInstallation();
+              onMessage = [](const MSG &msg) {
+                  if (msg.message == WM_COPY_NEXT_FILE && std::string(State.EntryKey) == "Editor")
+                      sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
+              };
+          },
+          { ABANDONED_REPORT }, 1, { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK, NEXT, CHUNK, DONE, FINISH }, Match::Exact,
+          true, true, [] { EXPECT_EQ(Installation(), "NOOO"); } },
+        { "catalogue 15 / copy engine 4 (sound behaviour): a read error leaves the old file", nullptr,
           [] {
-              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), std::string(10000, 'Q'));
-              EXPECT_TRUE(FileExists(TARGET + "\\readme.txt"));
+              LayOutOldInstallation();
+              sim::FailRead("DIST\\Quillet.exe", 8192, ERROR_CANTREAD);
+          },
+          { WindowBox(IDS_CANNOT_READ_S, "C:\\DIST\\Quillet.exe", ERROR_OK), QUESTION, FAILED_REPORT }, 1,
+          failedAfterChunks, Match::Exact, true, true, [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 16 / copy engine 5 (sound behaviour): a full disk leaves the old file", nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::FailWrite("Program Files\\Quillet\\Quillet.exe", 10000, ERROR_DISK_FULL);
+          },
+          { cannotWrite, QUESTION, FAILED_REPORT }, 1, failedAfterChunks, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 16 (sound behaviour): the complete copy cannot take the old file's place", nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::FailMove("Quillet\\Quillet.exe", ERROR_ACCESS_DENIED);
+          },
+          { cannotWrite, QUESTION, FAILED_REPORT }, 1, CLEAN_STEPS, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 16 (sound behaviour): the complete copy cannot be flushed to the disk", nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::FailFlush("Quillet\\Quillet.exe", ERROR_DISK_FULL);
+          },
+          { cannotWrite, QUESTION, FAILED_REPORT }, 1, CLEAN_STEPS, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 14 / copy engine 3: the old editor is running: shown before any chunk, answer OK", nullptr,
+          [&runningEditor] {
+              LayOutOldInstallation();
+              runningEditor = CreateFileA((TARGET + "\\Quillet.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                          OPEN_EXISTING, 0, NULL);
+          },
+          { WindowBox(IDS_CANNOT_OPEN_S, TARGET + "\\Quillet.exe", ERROR_OK_CANCEL), QUESTION, FAILED_REPORT }, 1,
+          notOpened, Match::Exact, true, true,
+          [&runningEditor] {
+              CloseHandle(runningEditor);
+              EXPECT_EQ(Installation(), "ONNN");
           } },
+        { "sequencer (sound behaviour): the main window closed while the editor is copied: its copy goes", nullptr,
+          [this, &chunks] {
+              LayOutOldInstallation();
+              chunks = 0;
+              onMessage = [this, &chunks](const MSG &msg) {
+                  if (msg.message == WM_COPY_CHUNK && ++chunks == 2)
+                      PostMessageA(mainWindow, WM_SYSCOMMAND, SC_CLOSE, 0);
+              };
+          },
+          {}, 0, { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK }, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "OOOO");
+              EXPECT_EQ(sim::MainWindowOfClass(Text(IDS_CLASS_NAME)), (HWND)NULL);
+          } },
+        { "copy engine (sound behaviour): what a run ended by force left is removed where the next run writes",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::PutFile(TARGET + "\\Quillet.cnt.~qs", "a file the new version no longer has");
+              sim::PutFile("C:\\WINDOWS\\Unquil.exe.~qs", std::string(50, 'x'));
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true, [] { EXPECT_EQ(Installation(), "NNNN"); } },
     };
     RunRows(rows);
 }

@@ -1,7 +1,10 @@
 #include "SimFixture.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 void SimTest::SetUp()
@@ -31,6 +34,33 @@ sim::User SimTest::AnswerAll(int answer)
     sim::User user;
     user.onMessageBox = [answer](const sim::MessageBoxRecord &) { return answer; };
     return user;
+}
+
+static void ListFiles(const std::string &host, const std::string &relative, std::vector<std::string> *files)
+{
+    DIR *dir = opendir(host.c_str());
+    if (dir == nullptr)
+        return;
+    while (dirent *entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        struct stat info;
+        std::string path = host + "/" + name;
+        if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+            ListFiles(path, relative + name + "\\", files);
+        else
+            files->push_back(relative + name);
+    }
+    closedir(dir);
+}
+
+std::vector<std::string> FilesBelow(const std::string &windowsFolder)
+{
+    std::vector<std::string> files;
+    ListFiles(sim::HostPath(windowsFolder), "", &files);
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 std::vector<std::string> BoxTexts()

@@ -1,6 +1,6 @@
 // The copy engine's two steps, driven through a test main window the way the sequencer drives
-// them: paths, chunks and notifications, the prompt, read and write errors, cancelling, and the
-// sizes that must never wrap.
+// them: paths, chunks and notifications, the copy written beside its destination, the prompt, read
+// and write errors, cancelling, what a run ended by force leaves, and the sizes that must never wrap.
 #include <gtest/gtest.h>
 
 #include <limits.h>
@@ -89,6 +89,22 @@ std::string LongDirectory(size_t length)
 bool SameTime(const FILETIME &a, const FILETIME &b)
 {
     return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+const FILETIME OLD_TIME = { 0x44444444, 0x01B00000 };
+
+// An earlier version of a destination, with a time of its own.
+void PutOldFile(const std::string &path, const std::string &bytes)
+{
+    sim::PutFile(path, bytes);
+    sim::PutFileTimes(path, OLD_TIME, OLD_TIME, OLD_TIME);
+}
+
+bool HasOldTime(const std::string &path)
+{
+    FILETIME creation, access, write;
+    return sim::GetFileTimes(path, &creation, &access, &write) && SameTime(write, OLD_TIME) &&
+           SameTime(creation, OLD_TIME);
 }
 
 class CopyEngineTest : public SimTest {
@@ -357,7 +373,26 @@ TEST_F(CopyEngineTest, ChunksOf8192BytesEachFollowedByProgress)
     }
 }
 
-TEST_F(CopyEngineTest, ALongerOldDestinationIsCutToTheCopy)
+TEST_F(CopyEngineTest, TheCopyIsWrittenBesideItsDestinationAndThenTakesItsPlace)
+{
+    UseCopyDialog();
+    std::string content = Bytes(30000, 3);
+    sim::PutFile("C:\\DIST\\Quillet.exe", content);
+    PutOldFile(Target("Quillet.exe"), std::string(40000, 'o'));
+    StartCopy("Editor=Quillet.exe\r\n");
+
+    // Halfway the old file is whole and the copy grows under the destination's name and the suffix.
+    RunUntil([] { return State.FileBytesDone == 8192; });
+    EXPECT_EQ(sim::GetFile(Target("Quillet.exe")), std::string(40000, 'o'));
+    EXPECT_TRUE(HasOldTime(Target("Quillet.exe")));
+    EXPECT_EQ(sim::GetFile(Target("Quillet.exe.~qs")), content.substr(0, 8192));
+    EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
+    EXPECT_EQ(sim::GetFile(Target("Quillet.exe")), content);
+    EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "Quillet.exe" }));
+    EXPECT_EQ(State.FailureCount, 0);
+}
+
+TEST_F(CopyEngineTest, AnOldDestinationLongerOrShorterGivesWayToTheWholeNewFile)
 {
     struct Row {
         size_t oldSize, newSize;
@@ -367,12 +402,79 @@ TEST_F(CopyEngineTest, ALongerOldDestinationIsCutToTheCopy)
         StartOver();
         std::string content = Bytes(row.newSize, 3);
         sim::PutFile("C:\\DIST\\Quillet.exe", content);
-        sim::PutFile(Target("Quillet.exe"), std::string(row.oldSize, 'o'));
+        PutOldFile(Target("Quillet.exe"), std::string(row.oldSize, 'o'));
         StartCopy("Editor=Quillet.exe\r\n");
         EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
         EXPECT_EQ(sim::GetFile(Target("Quillet.exe")), content);
+        EXPECT_FALSE(HasOldTime(Target("Quillet.exe")));
+        EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "Quillet.exe" }));
         EXPECT_EQ(State.FailureCount, 0);
     }
+}
+
+TEST_F(CopyEngineTest, ADestinationThatCannotBeReplacedIsShownBeforeAnyChunk)
+{
+    HANDLE held = INVALID_HANDLE_VALUE;
+    struct Row {
+        const char *name;
+        std::function<void()> arrange;
+    } rows[] = {
+        // As Windows refuses a read-only file.
+        { "read-only", [] { sim::FailOpen("Quillet\\Quillet.exe", ERROR_ACCESS_DENIED); } },
+        { "in use",
+          [&held] {
+              held = CreateFileA(Target("Quillet.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                                 NULL);
+          } },
+        { "a directory",
+          [] {
+              remove(sim::HostPath(Target("Quillet.exe")).c_str());
+              sim::PutFile(Target("Quillet.exe\\inside.txt"), "inside");
+          } },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        StartOver();
+        sim::SetUser(AnswerAll(IDOK));
+        sim::PutFile("C:\\DIST\\Quillet.exe", Bytes(20000));
+        sim::PutFile("C:\\DIST\\next.txt", "next");
+        PutOldFile(Target("Quillet.exe"), "old editor");
+        row.arrange();
+        std::vector<std::string> before = FilesBelow(TARGET);
+        StartCopy("Editor=Quillet.exe\r\nNext=next.txt\r\n");
+
+        EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
+        EXPECT_EQ(BoxTexts(), (std::vector<std::string>{ "Cannot open \"C:\\Program Files\\Quillet\\Quillet.exe\" !" }));
+        EXPECT_EQ(Chain(), (std::vector<std::string>{ "next", "256", "box", "next", "256", "260", "chunk", "260",
+                                                      "next", "done" }));
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        held = INVALID_HANDLE_VALUE;
+        before.push_back("next.txt");
+        EXPECT_EQ(FilesBelow(TARGET), before);
+        if (std::string(row.name) != "a directory") {
+            EXPECT_EQ(sim::GetFile(Target("Quillet.exe")), std::string("old editor"));
+            EXPECT_TRUE(HasOldTime(Target("Quillet.exe")));
+        }
+        EXPECT_EQ(State.FailureCount, 1);
+    }
+}
+
+TEST_F(CopyEngineTest, ALeftoverOfARunEndedByForceGoesWhereTheNextRunWrites)
+{
+    sim::PutFile("C:\\DIST\\a.txt", "a");
+    sim::PutFile(Target("old.dll.~qs"), "leftover");
+    sim::PutFile(Target("a.txt.~qs"), "leftover of a.txt, longer than it");
+    // Not the installer's: another suffix, a folder, a folder it does not write to.
+    sim::PutFile(Target("notes.~qsx"), "notes");
+    sim::PutFile(Target("box.~qs\\inside.txt"), "inside");
+    sim::PutFile("C:\\Program Files\\Other\\x.dll.~qs", "other");
+    StartCopy("A=a.txt\r\n");
+
+    EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
+    EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "a.txt", "box.~qs\\inside.txt", "notes.~qsx" }));
+    EXPECT_EQ(sim::GetFile(Target("a.txt")), std::string("a"));
+    EXPECT_TRUE(sim::GetFile("C:\\Program Files\\Other\\x.dll.~qs").has_value());
 }
 
 TEST_F(CopyEngineTest, AWindowsDestinationIsTriedTwiceBeforeTheUserIsAsked)
@@ -452,8 +554,8 @@ TEST_F(CopyEngineTest, AReadErrorIsShownAndTheNextEntryFollows)
     EXPECT_EQ(sim::MessageBoxes()[0].text, "Cannot read \"C:\\DIST\\big.bin\" !");
     EXPECT_EQ(sim::MessageBoxes()[0].type, (UINT)MB_ICONERROR);
     EXPECT_EQ(sim::MessageBoxes()[0].owner, State.MainWindow);
-    // What was written stays.
-    EXPECT_EQ(sim::GetFile(Target("big.bin")), Bytes(30000).substr(0, 8192));
+    // What was written goes: the destination stays absent.
+    EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "next.txt" }));
     EXPECT_EQ(sim::GetFile(Target("next.txt")), std::string("next"));
     EXPECT_EQ(State.FailureCount, 1);
 }
@@ -469,14 +571,14 @@ TEST_F(CopyEngineTest, AFullDiskIsShownAndTheNextEntryFollows)
     EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
     EXPECT_EQ(BoxTexts(), (std::vector<std::string>{ "Cannot write \"C:\\Program Files\\Quillet\\big.bin\" !" }));
     EXPECT_EQ(sim::MessageBoxes()[0].type, (UINT)MB_ICONERROR);
-    EXPECT_EQ(sim::GetFile(Target("big.bin")), Bytes(30000).substr(0, 10000));
+    EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "next.txt" }));
     EXPECT_EQ(sim::GetFile(Target("next.txt")), std::string("next"));
     EXPECT_EQ(State.FailureCount, 1);
     // The chunk that failed is not counted as copied.
     EXPECT_EQ(State.CopiedBytes, 8192 + 4);
 }
 
-TEST_F(CopyEngineTest, CancelDuringAFileLeavesItPartlyWritten)
+TEST_F(CopyEngineTest, CancelDuringAFileLeavesItsDestinationAsItWas)
 {
     UseCopyDialog();
     sim::PutFile("C:\\DIST\\big.bin", Bytes(30000));
@@ -488,8 +590,7 @@ TEST_F(CopyEngineTest, CancelDuringAFileLeavesItPartlyWritten)
     EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
     EXPECT_EQ(State.CancelRequested, 1);
     EXPECT_EQ(State.FailureCount, 1);
-    EXPECT_EQ(sim::GetFile(Target("big.bin")), Bytes(30000).substr(0, 8192));
-    EXPECT_FALSE(sim::GetFile(Target("next.txt")).has_value());
+    EXPECT_TRUE(FilesBelow(TARGET).empty());
     EXPECT_TRUE(IsWindow(State.CopyDialog));
 }
 
@@ -506,17 +607,25 @@ TEST_F(CopyEngineTest, CancelBetweenFilesTakesEffectOnceTheNextFilesAreOpen)
     ASSERT_EQ(sim::QueuedMessages(State.MainWindow, WM_COPY_NEXT_FILE, WM_COPY_NEXT_FILE), 1);
     sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
     EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
-    EXPECT_EQ(sim::GetFile(Target("second.txt")), std::string());
-    EXPECT_FALSE(sim::GetFile(Target("third.txt")).has_value());
+    // The second entry's files were opened, but its destination is not made.
+    EXPECT_EQ(FilesBelow(TARGET), (std::vector<std::string>{ "first.txt" }));
     EXPECT_EQ(State.FailureCount, 1);
 }
 
 TEST_F(CopyEngineTest, WindowsDestinationsNeverOpenACutPath)
 {
     struct Row {
-        size_t directoryLength;  // with "\lib.dll", 8 more characters
+        size_t directoryLength;
+        const char *name;
         bool copied;
-    } rows[] = { { 251, true }, { 252, false }, { 257, false } };
+    } rows[] = {
+        // 259 characters: the temporary file beside it gives up the end of the name for its suffix.
+        { 251, "lib.dll", true },
+        { 252, "lib.dll", false },
+        { 257, "lib.dll", false },
+        // The path fits, but no character of the name would be left before the suffix.
+        { 254, "a.d", false },
+    };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.directoryLength);
         StartOver();
@@ -524,11 +633,12 @@ TEST_F(CopyEngineTest, WindowsDestinationsNeverOpenACutPath)
         std::string windows = LongDirectory(row.directoryLength);
         sim::SetWindowsDirectory(windows);
         sim::PutFile(windows + "\\placeholder", "");
-        sim::PutFile("C:\\DIST\\lib.dll", "library");
-        StartCopy("Library=%lib.dll;lib.dll\r\n");
+        sim::PutFile("C:\\DIST\\" + std::string(row.name), "library");
+        StartCopy("Library=%" + std::string(row.name) + "\r\n");
 
         EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
-        std::string full = windows + "\\lib.dll";
+        EXPECT_EQ(FilesBelow(windows).size(), row.copied ? 2u : 1u);
+        std::string full = windows + "\\" + row.name;
         EXPECT_EQ(sim::GetFile(full).has_value(), row.copied);
         // Cut at 259 characters the path would have named a file of its own.
         if (!row.copied)
