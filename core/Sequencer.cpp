@@ -66,9 +66,8 @@ static void DeleteConfigurationFile(void)
         LogLine("File deleted: %s", path);
 }
 
-// The work of WM_DESTROY: the main window may be closed while a file is being copied, and a log
-// that fails ends the run there: that copy is given up first. Then the backdrop goes and the
-// message loop ends with the run's exit code.
+// The work of WM_DESTROY: the main window may be closed while a file is being copied, and that
+// copy is given up first. Then the backdrop goes and the message loop ends with the run's exit code.
 static void EndInstallation(void)
 {
     DiscardEntryCopy();
