@@ -63,7 +63,7 @@ struct ProcessExit {
 void PutFileVersionInfo(const std::string &windowsPath, const std::map<std::string, std::string> &strings);
 // version.dll loads not matched by FreeLibrary.
 int LoadedLibraries();
-// A mutex made with CreateMutexA by the test stands for one that another process holds.
+// (A test stands for another process holding a named mutex by calling CreateMutexA itself.)
 
 // ---- Fault injection -------------------------------------------------------------------------
 // A path filter matches when the Windows path contains the text, without regard to case; an empty

@@ -105,6 +105,20 @@ std::vector<std::string> StepsOf(const DryRunResult &result, const std::string &
     return values;
 }
 
+
+// The kinds of step in the order a user meets them, each run of one kind once; directories,
+// registry values and shortcuts, which the user does not meet, left out.
+std::vector<std::string> MeetingOrder(const DryRunResult &result)
+{
+    std::vector<std::string> order;
+    for (const DryRunStep &step : result.Steps) {
+        if (step.Kind != "directory" && step.Kind != "registry" && step.Kind != "shortcut" &&
+            (order.empty() || order.back() != step.Kind))
+            order.push_back(step.Kind);
+    }
+    return order;
+}
+
 TEST_F(DryRunTest, SampleInstallsCleanlyAndLeavesTheFolderAlone)
 {
     std::string before = Listing();
@@ -124,13 +138,7 @@ TEST_F(DryRunTest, SampleInstallsCleanlyAndLeavesTheFolderAlone)
     EXPECT_EQ(StepsOf(result, "configuration", "result"), (std::vector<std::string>{ "deleted" }));
 
     // In the order a user meets them: directory, copies, question, file types, report.
-    std::vector<std::string> order;
-    for (const DryRunStep &step : result.Steps) {
-        if (step.Kind != "directory" && step.Kind != "registry" && step.Kind != "shortcut" &&
-            (order.empty() || order.back() != step.Kind))
-            order.push_back(step.Kind);
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{ "directory-dialog", "copy", "box", "file-types-dialog", "box",
+    EXPECT_EQ(MeetingOrder(result), (std::vector<std::string>{ "directory-dialog", "copy", "box", "file-types-dialog", "box",
                                                 "configuration" }));
     EXPECT_EQ(StepsOf(result, "directory-dialog", "size")[0], "This installation requires 52 Kb.");
 }
@@ -305,13 +313,7 @@ TEST_F(DryRunTest, SilentRunRecordsWhatTheSilentInstallerDoes)
     EXPECT_EQ(StepsOf(result, "box", "shown"), (std::vector<std::string>{ "false", "false" }));
     EXPECT_EQ(StepsOf(result, "directory-dialog", "directory"),
               (std::vector<std::string>{ "C:\\Apps\\Quillet Editor" }));
-    std::vector<std::string> order;
-    for (const DryRunStep &step : result.Steps) {
-        if (step.Kind != "directory" && step.Kind != "registry" && step.Kind != "shortcut" &&
-            (order.empty() || order.back() != step.Kind))
-            order.push_back(step.Kind);
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{ "directory-dialog", "copy", "box", "file-types-dialog", "box",
+    EXPECT_EQ(MeetingOrder(result), (std::vector<std::string>{ "directory-dialog", "copy", "box", "file-types-dialog", "box",
                                                 "configuration" }));
 
     options.NoAssociate = true;
