@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
+bash scripts/check-machine.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 exec /usr/bin/python3 tests/e2e/demo.py "$@"

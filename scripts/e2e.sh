@@ -10,6 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
+bash scripts/check-machine.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
 cmake -S tests/e2e/shell -B build/win64 -G Ninja --toolchain "$PWD/cmake/mingw-x86_64.cmake" \

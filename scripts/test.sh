@@ -8,6 +8,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
+bash scripts/check-machine.sh
+
+echo "== the set-up script against stand-in package tools"
+/usr/bin/python3 -m unittest discover -s tests/setup -q
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
