@@ -6,10 +6,7 @@
 
 #include <stdarg.h>
 
-#include "core/CopyEngine.h"
 #include "core/InstallState.h"
-#include "resources/resource.h"
-#include "ui/Messages.h"
 #include "version.h"
 
 enum {
@@ -23,24 +20,16 @@ enum {
 static const char TIME_FORMAT[] = "%02u:%02u:%02u.%03u ";
 static const char LINE_END[] = "\r\n";
 
-// A log line that could not be written: the log would no longer tell what the run did, and a
-// deployment tool reads it, so the run stops before it changes anything more.
-static void StopForLog(void)
-{
-    CloseHandle(State.LogHandle);
-    State.LogHandle = NULL;
-    if (!State.Silent)
-        ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, State.LogPath,
-                             MB_ICONERROR);
-    DiscardEntryCopy();
-    ExitProcess(ERROR_INSTALL_FAILURE);
-}
+static void (*LogFailed)(void);
 
 static void WriteLogText(const char *text, int length)
 {
     DWORD written = 0;
-    if (!WriteFile(State.LogHandle, text, (DWORD)length, &written, NULL) || written != (DWORD)length)
-        StopForLog();
+    if (WriteFile(State.LogHandle, text, (DWORD)length, &written, NULL) && written == (DWORD)length)
+        return;
+    CloseHandle(State.LogHandle);
+    State.LogHandle = NULL;
+    LogFailed();
 }
 
 void LogLine(const char *format, ...)
@@ -60,8 +49,9 @@ void LogLine(const char *format, ...)
     WriteLogText(line, length);
 }
 
-DWORD OpenInstallLog(const char *commandLine)
+DWORD OpenInstallLog(const char *commandLine, void (*logFailed)(void))
 {
+    LogFailed = logFailed;
     if (State.LogPath[0] == '\0')
         return 0;
     // Others may read the log while the run writes it.

@@ -5,11 +5,11 @@
 #include <windows.h>
 
 // Opens State.LogPath, emptied, into State.LogHandle and writes its first lines. Returns 0 (also
-// when no log was asked for), or the Win32 error when the file cannot be written.
-DWORD OpenInstallLog(const char *commandLine);
+// when no log was asked for), or the Win32 error when the file cannot be written. `logFailed` is
+// called, with the log closed, when a later line cannot be written: the owner of the run's end
+// decides what that means; it does not return.
+DWORD OpenInstallLog(const char *commandLine, void (*logFailed)(void));
 // One line: the time of day, then `format` filled in the way of wsprintfA. Nothing without a log.
-// A line that cannot be written ends the run at once with ERROR_INSTALL_FAILURE, after telling the
-// user (unless the run is silent) and removing what the copy engine holds unfinished.
 void LogLine(const char *format, ...);
 // "Exit code: N" and the file closed.
 void CloseInstallLog(int exitCode);

@@ -257,7 +257,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
 
     int exitCode = ERROR_INSTALL_FAILURE;
-    if (OpenInstallLog(commandLine) != 0)
+    if (OpenInstallLog(commandLine, StopForFailedLog) != 0)
         ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
     else
         exitCode = RunInstallation();

@@ -66,6 +66,15 @@ static void DeleteConfigurationFile(void)
         LogLine("File deleted: %s", path);
 }
 
+void StopForFailedLog(void)
+{
+    if (!State.Silent)
+        ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, State.LogPath,
+                             MB_ICONERROR);
+    DiscardEntryCopy();
+    ExitProcess(ERROR_INSTALL_FAILURE);
+}
+
 // The work of WM_DESTROY: the main window may be closed while a file is being copied, and that
 // copy is given up first. Then the backdrop goes and the message loop ends with the run's exit code.
 static void EndInstallation(void)
