@@ -28,15 +28,15 @@ static const char WINDOWS_DESTINATION_MARK = '%';
 static const char PATH_SEPARATOR = '\\';
 static const char PATH_SEPARATOR_TEXT[] = "\\";
 const char TEMPORARY_SUFFIX[] = ".~qs";
+const char ASIDE_SUFFIX[] = ".~old";
 static const char ANY_NAME[] = "*";
 static const char THIS_DIRECTORY[] = ".";
 static const char PARENT_DIRECTORY[] = "..";
 
 enum {
     TEMPORARY_SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1,
+    ASIDE_SUFFIX_LENGTH = sizeof ASIDE_SUFFIX - 1,
     ANY_NAME_LENGTH = sizeof ANY_NAME - 1,
-    // The longest part of a destination path that a temporary path can keep before its suffix.
-    TEMPORARY_PATH_ROOM = PATH_CAPACITY - 1 - TEMPORARY_SUFFIX_LENGTH,
 };
 
 char *SplitEntryValue(char *value)
@@ -78,47 +78,99 @@ static int NameOffset(const char *path)
     return separator == NULL ? 0 : (int)(separator - path) + 1;
 }
 
-// An existing destination must be one that can be replaced: a file that is neither read-only nor in
-// use. It is opened for writing as a test and closed again untouched, and noted as being replaced.
-// Returns 0, or -1.
+// `path` = DestinationPath and `suffix`, in the destination's own directory so that a move between
+// the two is a rename on one volume. A destination too long for the suffix gives up the end of its
+// file name, never a part of its directory. Returns 0, or -1 when no character of the name would
+// remain (`path` is left as it was then).
+static int FormSiblingPath(char *path, const char *suffix)
+{
+    int room = PATH_CAPACITY - 1 - (int)strlen(suffix);
+    int length = (int)strlen(State.DestinationPath);
+    int kept = length < room ? length : room;
+    if (kept <= NameOffset(State.DestinationPath))
+        return -1;
+    int formed = CopyChars(path, PATH_CAPACITY, State.DestinationPath, kept);
+    AppendString(path, PATH_CAPACITY, formed, suffix);
+    return 0;
+}
+
+// Moves the old file back from AsidePath to the destination's name, if it is aside. Returns 0, or
+// -1 with AsidePath kept: the next run that writes in that directory puts it back.
+static int PutBackAside(void)
+{
+    if (State.AsidePath[0] == '\0')
+        return 0;
+    if (!MoveFileExA(State.AsidePath, State.DestinationPath, 0))
+        return -1;
+    State.AsidePath[0] = '\0';
+    return 0;
+}
+
+// Moves the destination aside, out of the way of its new copy; an aside file that an earlier
+// upgrade left and that can go now gives way. Returns 0 with AsidePath set, or -1.
+static int MoveAside(void)
+{
+    char aside[PATH_CAPACITY];
+    if (FormSiblingPath(aside, ASIDE_SUFFIX) != 0 || !MoveFileExA(State.DestinationPath, aside, MOVEFILE_REPLACE_EXISTING))
+        return -1;
+    CopyString(State.AsidePath, PATH_CAPACITY, aside);
+    return 0;
+}
+
+// An existing destination must be one that can be replaced. It is opened for writing as a test and
+// closed again untouched, and noted as being replaced. A file that a running program holds (the
+// editor, open while it is upgraded) cannot be opened so, but it can be renamed: it is tried by
+// moving it aside and back, and noted as in use, so that its copy moves it aside before taking its
+// place. Returns 0, or -1 for a file that can be neither (read-only, locked, a directory).
 static int ProbeDestination(void)
 {
     HANDLE existing = CreateFileA(State.DestinationPath, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   NULL);
-    if (existing == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : -1;
-    CloseHandle(existing);
-    State.ReplacingDestination = 1;
-    return 0;
-}
-
-// TemporaryPath = DestinationPath and the suffix, in the destination's own directory so that the
-// final replace is a rename on one volume. A destination too long for the suffix gives up the end
-// of its file name, never a part of its directory. Returns 0, or -1 when no character of the name
-// would remain (TemporaryPath is left as it was then).
-static int FormTemporaryPath(void)
-{
-    int length = (int)strlen(State.DestinationPath);
-    int kept = length < TEMPORARY_PATH_ROOM ? length : TEMPORARY_PATH_ROOM;
-    if (kept <= NameOffset(State.DestinationPath))
+    if (existing != INVALID_HANDLE_VALUE) {
+        CloseHandle(existing);
+        State.ReplacingDestination = 1;
+        return 0;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND)
+        return 0;
+    if (error != ERROR_SHARING_VIOLATION || MoveAside() != 0)
         return -1;
-    int formed = CopyChars(State.TemporaryPath, PATH_CAPACITY, State.DestinationPath, kept);
-    AppendString(State.TemporaryPath, PATH_CAPACITY, formed, TEMPORARY_SUFFIX);
+    // Should the way back fail, the file stays aside and its copy takes its place all the same.
+    PutBackAside();
+    State.ReplacingDestination = 1;
+    State.DestinationInUse = 1;
     return 0;
 }
 
-// A temporary file that a run ended by force left: a file whose name ends with the suffix.
-static int IsLeftTemporaryFile(const WIN32_FIND_DATAA *found)
+// A file that an earlier run left beside a destination: a temporary copy, or an old file moved aside.
+static int HasSuffix(const WIN32_FIND_DATAA *found, const char *suffix, int suffixLength)
 {
     int length = (int)strlen(found->cFileName);
-    return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > TEMPORARY_SUFFIX_LENGTH &&
-           memcmp(found->cFileName + length - TEMPORARY_SUFFIX_LENGTH, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_LENGTH) == 0;
+    return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > suffixLength &&
+           memcmp(found->cFileName + length - suffixLength, suffix, suffixLength) == 0;
+}
+
+// An old file moved aside by an earlier run: put back under its own name when that name is free (a
+// run ended by force between moving it aside and moving its copy in), deleted otherwise (its program
+// has ended; one still running stays, and the system deletes it at the next restart). Returns 1 when
+// it is gone from its aside name.
+static int SettleAsideFile(const char *aside, int length)
+{
+    char original[PATH_CAPACITY];
+    CopyChars(original, PATH_CAPACITY, aside, length - ASIDE_SUFFIX_LENGTH);
+    // Without MOVEFILE_REPLACE_EXISTING the move itself tells whether the name is free.
+    if (MoveFileExA(aside, original, 0)) {
+        LogLine("File put back: %s (moved aside by a run that did not end)", original);
+        return 1;
+    }
+    return DeleteFileA(aside);
 }
 
 // Looks through the directory of DestinationPath once for a row of entries that share it: deletes
-// the temporary files that an earlier run, ended by force, left there (one that cannot be deleted
-// stays for a later run), and notes whether the directory held nothing else, as in a new
-// installation, where no destination needs its test open.
+// the temporary files that an earlier run, ended by force, left there, settles the old files moved
+// aside (one that cannot be deleted or put back stays for a later run), and notes whether the
+// directory held nothing else, as in a new installation, where no destination needs its test open.
 static void SweepDestinationDirectory(void)
 {
     char path[PATH_CAPACITY];
@@ -144,7 +196,11 @@ static void SweepDestinationDirectory(void)
         char leftover[PATH_CAPACITY];
         int formed = CopyChars(leftover, PATH_CAPACITY, path, directory);
         int named = AppendString(leftover, PATH_CAPACITY, formed, found.cFileName);
-        if (IsLeftTemporaryFile(&found) && named == directory + (int)strlen(found.cFileName) && DeleteFileA(leftover))
+        // A cut name could name something else: it is left alone.
+        int whole = named == directory + (int)strlen(found.cFileName);
+        if (whole && HasSuffix(&found, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_LENGTH) && DeleteFileA(leftover))
+            continue;
+        if (whole && HasSuffix(&found, ASIDE_SUFFIX, ASIDE_SUFFIX_LENGTH) && SettleAsideFile(leftover, named))
             continue;
         empty = 0;
     } while (FindNextFileA(search, &found));
@@ -158,10 +214,11 @@ static int OpenTemporaryFile(void)
 {
     State.DestinationHandle = NULL;
     State.ReplacingDestination = 0;
+    State.DestinationInUse = 0;
     SweepDestinationDirectory();
     // In a directory that held nothing, a destination with a name cannot be in the way.
     int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
-    if ((tested && ProbeDestination() != 0) || FormTemporaryPath() != 0)
+    if ((tested && ProbeDestination() != 0) || FormSiblingPath(State.TemporaryPath, TEMPORARY_SUFFIX) != 0)
         return -1;
     HANDLE file = CreateFileA(State.TemporaryPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
                               NULL);
@@ -236,6 +293,8 @@ static void CloseEntryFiles(void)
 void DiscardEntryCopy(void)
 {
     CloseEntryFiles();
+    // One that cannot be put back now is put back by the next run that writes in its directory.
+    PutBackAside();
     if (State.TemporaryPath[0] != '\0') {
         // One that cannot be deleted now is a leftover that the next run removes.
         DeleteFileA(State.TemporaryPath);
@@ -319,12 +378,29 @@ void CopyNextFile(HWND window)
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
 }
 
+// The old file, moved aside for good: deleted now if its program has ended, otherwise at the next
+// restart where the system lets this process ask for it; the next run that writes in its directory
+// deletes it too. Neither is a failure.
+static void DisposeOfAside(void)
+{
+    if (DeleteFileA(State.AsidePath))
+        LogLine("File in use moved aside and deleted: %s", State.AsidePath);
+    else if (MoveFileExA(State.AsidePath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogLine("File in use moved aside: %s (deleted at the next restart)", State.AsidePath);
+    else
+        LogLine("File in use moved aside: %s (its deletion at the next restart could not be arranged, error %lu; "
+                "the next run removes it)",
+                State.AsidePath, GetLastError());
+    State.AsidePath[0] = '\0';
+}
+
 // The copy is complete: it takes the source's times and the destination's place in one step, so that
 // the destination is at every moment the old file or the whole new one. When it replaces a file it
 // goes to the disk first, so that a power cut never trades the old file for bytes still in memory;
 // a new file is left to the system, as any program's (flushing each of many small files would
-// double the time a new installation takes). Returns 0, or -1 with the temporary file closed but
-// still there.
+// double the time a new installation takes). A file in use is moved aside just before. Returns 0,
+// or -1 with the temporary file closed but still there, and the old file perhaps still aside: the
+// entry is given up then (DiscardEntryCopy), which puts it back.
 static int ReplaceDestination(void)
 {
     FILETIME creation, lastAccess, lastWrite;
@@ -334,9 +410,16 @@ static int ReplaceDestination(void)
     BOOL flushed = !State.ReplacingDestination || FlushFileBuffers(State.DestinationHandle);
     CloseHandle(State.DestinationHandle);
     State.DestinationHandle = NULL;
-    if (!flushed || !MoveFileExA(State.TemporaryPath, State.DestinationPath, REPLACE_FLAGS))
+    if (!flushed)
+        return -1;
+    // The probe may have left it aside already.
+    if (State.DestinationInUse && State.AsidePath[0] == '\0' && MoveAside() != 0)
+        return -1;
+    if (!MoveFileExA(State.TemporaryPath, State.DestinationPath, REPLACE_FLAGS))
         return -1;
     State.TemporaryPath[0] = '\0';
+    if (State.AsidePath[0] != '\0')
+        DisposeOfAside();
     return 0;
 }
 

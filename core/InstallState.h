@@ -95,6 +95,8 @@ struct InstallState {
     char SweptDirectory[PATH_CAPACITY];  // the last directory cleared of an earlier run's temporary files
     int SweptDirectoryEmpty;             // it held nothing else then: no destination there needs a test open
     int ReplacingDestination;            // the entry's destination exists: its copy goes to the disk first
+    int DestinationInUse;                // ... and a running program holds it: it is moved aside first
+    char AsidePath[PATH_CAPACITY];       // the old file, moved aside, while its new one is not yet in place
     DWORD ChunkBytes;
 
     // Program group and registration

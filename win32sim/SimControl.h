@@ -79,6 +79,16 @@ void FailCreateDirectory(const std::string &pathContains, DWORD error, int times
 void FailSeek(const std::string &pathContains);                 // _llseek on a matching file fails
 // MoveFileExA with a matching existing or new name fails with `error`.
 void FailMove(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
+// A program started from `windowsPath`, until EndPrograms: its file cannot be opened for writing
+// (sharing violation), deleted or replaced (access denied), but it can be renamed, as under Wine and
+// Windows, and the program goes on from the new name.
+void RunProgram(const std::string &windowsPath);
+void EndPrograms();
+// The files MoveFileExA was asked to delete at the next restart, in order.
+std::vector<std::string> RestartDeletions();
+// Every later MoveFileExA(..., NULL, MOVEFILE_DELAY_UNTIL_REBOOT) fails with `error`, as for a
+// process that is not an administrator's.
+void FailRestartDeletion(DWORD error = ERROR_ACCESS_DENIED);
 void FailFlush(const std::string &pathContains, DWORD error = ERROR_DISK_FULL);  // FlushFileBuffers
 void FailGlobalAlloc(int nth);                                   // the nth GlobalAlloc or GlobalReAlloc from now (1-based)
 void FailGlobalLock(int nth);

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "SimInternal.h"
 
@@ -81,6 +82,9 @@ struct World {
     uintptr_t nextBlock = 0x10000;
     std::map<void *, size_t> heapBlocks;
     std::map<std::string, FILETIME> creationTimes;  // by host path: Linux keeps none of its own
+    std::set<std::string> runningPrograms;          // by host path: the files of programs that run
+    std::vector<std::string> restartDeletions;      // MOVEFILE_DELAY_UNTIL_REBOOT, as asked
+    DWORD restartDeletionRefusal = 0;
 
     std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults, moveFaults, flushFaults;
     std::vector<std::string> directoryCalls;
@@ -597,6 +601,26 @@ void FailMove(const std::string &pathContains, DWORD error, int times)
     TheWorld().moveFaults.push_back({ pathContains, error, times, 0 });
 }
 
+void RunProgram(const std::string &windowsPath)
+{
+    TheWorld().runningPrograms.insert(HostPathOf(windowsPath));
+}
+
+void EndPrograms()
+{
+    TheWorld().runningPrograms.clear();
+}
+
+std::vector<std::string> RestartDeletions()
+{
+    return TheWorld().restartDeletions;
+}
+
+void FailRestartDeletion(DWORD error)
+{
+    TheWorld().restartDeletionRefusal = error;
+}
+
 void FailFlush(const std::string &pathContains, DWORD error)
 {
     TheWorld().flushFaults.push_back({ pathContains, error, -1, 0 });
@@ -740,6 +764,11 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
         return INVALID_HANDLE_VALUE;
     }
     bool exists = HostExists(host);
+    // The system holds a running program's file open without write sharing.
+    if ((access & GENERIC_WRITE) && w.runningPrograms.count(host)) {
+        w.lastError = ERROR_SHARING_VIOLATION;
+        return INVALID_HANDLE_VALUE;
+    }
 
     // Sharing: every open handle on the file must allow this access, and this open must allow theirs.
     for (auto &entry : w.files) {
@@ -1043,7 +1072,7 @@ static BOOL DeleteHostFile(LPCSTR fileName)
     if (error != 0)
         return Fails(error);
     std::string host = HostPathOf(fileName);
-    if (HostIsDirectory(host) || IsMappedPath(fileName))
+    if (HostIsDirectory(host) || IsMappedPath(fileName) || TheWorld().runningPrograms.count(host))
         return Fails(ERROR_ACCESS_DENIED);
     if (!HostIsDirectory(ParentOf(host)))
         return Fails(ERROR_PATH_NOT_FOUND);
@@ -1089,11 +1118,14 @@ static BOOL MoveHostFile(const std::string &existingName, const std::string &new
     if (HostExists(to) && to != from) {
         if (!(flags & MOVEFILE_REPLACE_EXISTING))
             return Fails(ERROR_ALREADY_EXISTS);
-        if (HostIsDirectory(to) || HostIsOpen(to))
+        if (HostIsDirectory(to) || HostIsOpen(to) || w.runningPrograms.count(to))
             return Fails(ERROR_ACCESS_DENIED);
     }
     if (rename(from.c_str(), to.c_str()) != 0)
         return Fails(ErrnoToWin32(errno));
+    // A running program goes on from its file's new name.
+    if (w.runningPrograms.erase(from))
+        w.runningPrograms.insert(to);
     auto known = w.creationTimes.find(from);
     w.creationTimes.erase(to);
     if (known != w.creationTimes.end()) {
@@ -1105,10 +1137,26 @@ static BOOL MoveHostFile(const std::string &existingName, const std::string &new
     return TRUE;
 }
 
+// A deletion at the next restart only needs a name (the system checks nothing more now); the
+// right to ask for it is an administrator's, which FailRestartDeletion takes away.
+static BOOL DeleteAtRestart(const std::string &existingName)
+{
+    World &w = TheWorld();
+    DWORD error;
+    if (w.restartDeletionRefusal != 0)
+        return Fails(w.restartDeletionRefusal);
+    if ((error = CheckWindowsPath(existingName)) != 0)
+        return Fails(error);
+    w.restartDeletions.push_back(existingName);
+    w.lastError = 0;
+    return TRUE;
+}
+
 BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
 {
-    BOOL moved = MoveHostFile(existingName, newName, flags);
-    sim::JournalEntry entry{ sim::JournalEntry::FileMoved, existingName, newName };
+    BOOL moved = newName == NULL && (flags & MOVEFILE_DELAY_UNTIL_REBOOT) ? DeleteAtRestart(existingName)
+                                                                          : MoveHostFile(existingName, newName, flags);
+    sim::JournalEntry entry{ sim::JournalEntry::FileMoved, existingName, newName != NULL ? newName : "" };
     entry.error = moved ? 0 : TheWorld().lastError;
     sim::detail::AddJournal(entry);
     return moved;

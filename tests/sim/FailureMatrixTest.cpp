@@ -180,7 +180,7 @@ void LayOutOldInstallation()
 
 // What each of the example's destinations holds, in [Files] order: O the old file with its bytes and
 // times, N the new one with its source's, A absent, T anything else (torn); then "+temporary" when a
-// temporary file is left anywhere on C:.
+// temporary file is left anywhere on C:, "+aside" when an old file moved aside is.
 std::string Installation()
 {
     std::string states;
@@ -198,10 +198,14 @@ std::string Installation()
         else
             states += 'T';
     }
-    for (const std::string &name : FilesBelow("C:\\")) {
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".~qs") == 0)
-            return states + "+temporary";
-    }
+    auto endsWith = [](const std::string &name, const std::string &suffix) {
+        return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    std::vector<std::string> files = FilesBelow("C:\\");
+    if (std::any_of(files.begin(), files.end(), [&](const std::string &name) { return endsWith(name, ".~qs"); }))
+        states += "+temporary";
+    if (std::any_of(files.begin(), files.end(), [&](const std::string &name) { return endsWith(name, ".~old"); }))
+        states += "+aside";
     return states;
 }
 
@@ -770,7 +774,9 @@ TEST_F(FailureMatrixTest, Reinstall)
           },
           { cannotWrite, QUESTION, FAILED_REPORT }, 1, CLEAN_STEPS, Match::Exact, true, true,
           [] { EXPECT_EQ(Installation(), "ONNN"); } },
-        { "catalogue 14 / copy engine 3: the old editor is running: shown before any chunk, answer OK", nullptr,
+        { "catalogue 14 / copy engine 3: the old editor is held open without delete sharing: shown before any "
+          "chunk, answer OK",
+          nullptr,
           [&runningEditor] {
               LayOutOldInstallation();
               runningEditor = CreateFileA((TARGET + "\\Quillet.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
@@ -782,6 +788,63 @@ TEST_F(FailureMatrixTest, Reinstall)
               CloseHandle(runningEditor);
               EXPECT_EQ(Installation(), "ONNN");
           } },
+        { "copy engine (sound behaviour): the old editor is running: moved aside, its copy takes its place, no box",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::RunProgram(TARGET + "\\Quillet.exe");
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "NNNN+aside");
+              // The running editor goes on from its old file, which goes at the next restart.
+              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe.~old"), std::string(30000, 'q'));
+              EXPECT_EQ(sim::RestartDeletions(), std::vector<std::string>{ TARGET + "\\Quillet.exe.~old" });
+          } },
+        { "catalogue 14 / copy engine 3: the running editor cannot be moved aside either: shown before any chunk",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::RunProgram(TARGET + "\\Quillet.exe");
+              sim::FailMove("Quillet.exe.~old", ERROR_ACCESS_DENIED);
+          },
+          { WindowBox(IDS_CANNOT_OPEN_S, TARGET + "\\Quillet.exe", ERROR_OK_CANCEL), QUESTION, FAILED_REPORT }, 1,
+          notOpened, Match::Exact, true, true, [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 16 (sound behaviour): the running editor moved aside, its copy cannot move in: put back",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::RunProgram(TARGET + "\\Quillet.exe");
+              sim::FailMove("Quillet.exe.~qs", ERROR_ACCESS_DENIED);
+          },
+          { cannotWrite, QUESTION, FAILED_REPORT }, 1, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "ONNN");
+              EXPECT_TRUE(sim::RestartDeletions().empty());
+          } },
+        { "copy engine (sound behaviour): the deletion at restart is refused: still installed, the next run "
+          "removes the old editor",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::RunProgram(TARGET + "\\Quillet.exe");
+              sim::FailRestartDeletion(ERROR_ACCESS_DENIED);
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "NNNN+aside");
+              EXPECT_TRUE(sim::RestartDeletions().empty());
+          } },
+        { "copy engine (sound behaviour): a run killed between moving the editor aside and its copy in: the next "
+          "run puts it back before anything else, even when cancelled",
+          nullptr,
+          [&] {
+              LayOutOldInstallation();
+              MoveFileExA((TARGET + "\\Quillet.exe").c_str(), (TARGET + "\\Quillet.exe.~old").c_str(), 0);
+              cancelAtChunk(2);
+          },
+          { ABANDONED_REPORT }, 1, { START, NEXT, NEXT, CHUNK, CHUNK, CHUNK, DONE, FINISH }, Match::Exact, true, true,
+          [] { EXPECT_EQ(Installation(), "OOOO"); } },
         { "sequencer (sound behaviour): the main window closed while the editor is copied: its copy goes", nullptr,
           [this, &chunks] {
               LayOutOldInstallation();
@@ -802,6 +865,7 @@ TEST_F(FailureMatrixTest, Reinstall)
               LayOutOldInstallation();
               sim::PutFile(TARGET + "\\Quillet.cnt.~qs", "a file the new version no longer has");
               sim::PutFile("C:\\WINDOWS\\Unquil.exe.~qs", std::string(50, 'x'));
+              sim::PutFile("C:\\WINDOWS\\Unquil.exe.~old", "an old uninstaller whose program has ended");
           },
           SILENT, 0, CLEAN_STEPS, Match::Exact, true, true, [] { EXPECT_EQ(Installation(), "NNNN"); } },
     };
