@@ -12,6 +12,7 @@
 #include "resources/resource.h"
 #include "script/TextHelpers.h"
 #include "system/DirectoryChain.h"
+#include "system/InstallRecord.h"
 #include "ui/Messages.h"
 
 enum {
@@ -423,6 +424,18 @@ static int ReplaceDestination(void)
     return 0;
 }
 
+// The file now in DestinationPath, for the installation record, as the uninstaller will find it
+// unless somebody changes it: its size and last write time.
+static void RecordCopiedFile(void)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(State.DestinationPath, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return;
+    FindClose(search);
+    RecordFile(State.DestinationPath, State.ReplacingDestination, found.nFileSizeLow, &found.ftLastWriteTime);
+}
+
 void CopyChunk(HWND window)
 {
     if (State.CancelRequested) {
@@ -467,5 +480,6 @@ void CopyChunk(HWND window)
     }
     CloseSource();
     LogLine("File copied: %s (%d bytes)", State.DestinationPath, State.FileBytesDone);
+    RecordCopiedFile();
     PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
 }

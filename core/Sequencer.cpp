@@ -8,6 +8,7 @@
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
+#include "system/InstallRecord.h"
 #include "system/Registration.h"
 #include "system/Shortcuts.h"
 #include "ui/Background.h"
@@ -32,6 +33,9 @@ static void StartInstallation(HWND window)
         PostMessageA(window, WM_FINISH, 0, 0);
         return;
     }
+    // A record that cannot be kept in memory leaves the installation itself as it was.
+    if (BeginInstallRecord(State.TargetDirectory) != 0)
+        LogLine("Installation record not kept: out of memory");
     State.CopyDialog = CreateCopyDialog(window);
     State.CancelRequested = 0;
     State.CopiedBytes = 0;
@@ -80,6 +84,7 @@ void StopForFailedLog(void)
 static void EndInstallation(void)
 {
     DiscardEntryCopy();
+    EndInstallRecord();
     DeleteBackground();
     PostQuitMessage(State.ExitCode);
 }

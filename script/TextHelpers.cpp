@@ -94,3 +94,30 @@ int MeasureFileSize(HANDLE file)
     _llseek(handle, position, FILE_BEGIN);
     return size;
 }
+
+static char FoldCase(char c)
+{
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+int SamePathPrefix(const char *a, const char *b, int count)
+{
+    for (int i = 0; i < count; i++) {
+        if (FoldCase(a[i]) != FoldCase(b[i]))
+            return 0;
+        if (a[i] == '\0')
+            return 1;
+    }
+    return 1;
+}
+
+int IsBelowDirectory(const char *path, const char *directory)
+{
+    int length = 0;
+    while (directory[length] != '\0')
+        length++;
+    // A directory given with its closing backslash ("C:\") has it already.
+    int separated = length > 0 && directory[length - 1] == '\\';
+    return length > 0 && SamePathPrefix(path, directory, length) &&
+           (separated ? path[length] != '\0' : path[length] == '\\' && path[length + 1] != '\0');
+}

@@ -16,6 +16,11 @@ int AppendString(char *buffer, int capacity, int length, const char *source);
 // Takes the text up to `separator` or the end into `destination` (capacity at least 1) and leaves
 // `*cursor` on the next field's first byte, or on the closing NUL.
 void NextField(const char **cursor, char *destination, int capacity, char separator);
+// Whether the first `count` bytes of two paths are the same, letter case aside (as the file system
+// takes them); both may end before, at the same place.
+int SamePathPrefix(const char *a, const char *b, int count);
+// Whether `path` lies below `directory` (a path that begins with it and a backslash).
+int IsBelowDirectory(const char *path, const char *directory);
 // Offsets of the drive prefix's end, of the file name and of its last dot (0 when it has none).
 void SplitPath(const char *path, int *driveLength, int *fileNameOffset, int *dotOffset);
 // Size of an open file; its position is kept. A failed seek gives -1.

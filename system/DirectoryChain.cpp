@@ -6,6 +6,7 @@
 
 #include "core/InstallLog.h"
 #include "resources/resource.h"
+#include "system/InstallRecord.h"
 #include "ui/Messages.h"
 
 // "X:\" is never created: the walk starts after it.
@@ -24,6 +25,7 @@ void CreateDirectoryChain(HINSTANCE instance, const char *caption, HWND owner, c
         path[i] = '\0';
         if (CreateDirectoryA(path, NULL)) {
             LogLine("Directory created: %s", path);
+            RecordDirectory(path);
         } else {
             DWORD error = GetLastError();
             // An existing directory is what the walk wants; a denied one may still hold the

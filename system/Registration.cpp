@@ -12,6 +12,7 @@
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
+#include "system/InstallRecord.h"
 #include "system/Registry.h"
 #include "ui/DirectoryDialog.h"
 #include "ui/Messages.h"
@@ -23,6 +24,9 @@ static const char UNINSTALL_STRING_VALUE[] = "UninstallString";
 static const char DEFAULT_VALUE[] = "";
 static const char EDITOR_FILE[] = "\\Quillet.exe";
 static const char UNINSTALLER_COMMAND[] = "\\Unquil.exe /";
+static const char UNINSTALLER_FILE[] = "\\Unquil.exe";
+static const char QUIET_SWITCH[] = " /S /";
+static const char QUIET_UNINSTALL_STRING_VALUE[] = "QuietUninstallString";
 // What inventory tools and package managers read from the uninstall entry besides its name.
 static const char DISPLAY_VERSION_VALUE[] = "DisplayVersion";
 static const char PUBLISHER_VALUE[] = "Publisher";
@@ -202,9 +206,20 @@ static void RegisterEditor(void)
     text[0] = '\0';
     GetWindowsDirectoryA(text, PATH_CAPACITY);
     length = CopyString(text, PATH_CAPACITY, text);
+    int directory = length;
     length = AppendString(text, PATH_CAPACITY, length, UNINSTALLER_COMMAND);
     length = AppendString(text, PATH_CAPACITY, length, State.TargetDirectory);
     WriteText(HKEY_LOCAL_MACHINE, uninstallKey, UNINSTALL_STRING_VALUE, text, length);
+    // The same for deployment tools, silent, with the program's path quoted:
+    // "C:\WINDOWS\Unquil.exe" /S /C:\Program Files\Quillet
+    char quiet[PATH_CAPACITY];
+    length = CopyString(quiet, PATH_CAPACITY, PATH_QUOTE);
+    length = AppendChars(quiet, PATH_CAPACITY, length, text, directory);
+    length = AppendString(quiet, PATH_CAPACITY, length, UNINSTALLER_FILE);
+    length = AppendString(quiet, PATH_CAPACITY, length, PATH_QUOTE);
+    length = AppendString(quiet, PATH_CAPACITY, length, QUIET_SWITCH);
+    length = AppendString(quiet, PATH_CAPACITY, length, State.TargetDirectory);
+    WriteText(HKEY_LOCAL_MACHINE, uninstallKey, QUIET_UNINSTALL_STRING_VALUE, quiet, length);
 
     // What inventory tools match an installation by: its version and publisher, where it is, its
     // icon and size, and that it offers no change or repair of its own.
@@ -217,6 +232,17 @@ static void RegisterEditor(void)
     WriteNumber(uninstallKey, ESTIMATED_SIZE_VALUE, (DWORD)(((ULONGLONG)(DWORD)State.TotalBytes + KILOBYTE - 1) / KILOBYTE));
     WriteNumber(uninstallKey, NO_MODIFY_VALUE, UNINSTALL_FLAG);
     WriteNumber(uninstallKey, NO_REPAIR_VALUE, UNINSTALL_FLAG);
+}
+
+// The installation record brought up to date: once the uninstall entry that uses it exists, and
+// again when the registration is complete.
+static void SaveRecord(void)
+{
+    DWORD result = SaveInstallRecord();
+    if (result == ERROR_SUCCESS)
+        LogLine("Installation record written");
+    else
+        LogLine("Installation record not written (error %lu)", result);
 }
 
 // The last Suffixes line of [Registration] into SuffixList; returns -1 when there is no such section.
@@ -286,12 +312,13 @@ static void QuoteCommandArgument(const char *path)
         return;
     // The command was read within PATH_CAPACITY, so the quoted one never needs cutting.
     length = AppendString(command, QUOTED_COMMAND_CAPACITY, length - BARE_ARGUMENT_LENGTH, QUOTED_ARGUMENT);
-    WriteText(HKEY_CLASSES_ROOT, path, DEFAULT_VALUE, command, length);
+    AmendRegistryValue(HKEY_CLASSES_ROOT, path, DEFAULT_VALUE, REG_SZ, (const BYTE *)command, (DWORD)length);
 }
 
 void RegisterApplication(HWND window)
 {
     RegisterEditor();
+    SaveRecord();
 
     if (ShowMessage(State.Instance, State.CaptionText, State.MainWindow, IDS_REGISTER_QUESTION,
                     MB_YESNO | MB_ICONQUESTION) == IDYES) {
@@ -300,6 +327,7 @@ void RegisterApplication(HWND window)
         QuoteCommandArgument(OPEN_COMMAND_KEY);
         QuoteCommandArgument(PRINT_COMMAND_KEY);
     }
+    SaveRecord();
 
     FinishInstallation(window);
 }

@@ -7,6 +7,7 @@
 #include "core/InstallLog.h"
 #include "core/InstallState.h"
 #include "script/TextHelpers.h"
+#include "system/InstallRecord.h"
 
 // The result of a walk whose chain node could not be allocated.
 static const LONG NO_NODE_MEMORY = -1;
@@ -48,9 +49,14 @@ static LONG WalkKeyPath(HKEY root, const char *path, REGSAM access, BOOL create,
         chain->Tail->Next = chain->Next;
         LONG result;
         if (create) {
-            DWORD disposition;  // created or opened makes no difference
+            DWORD disposition = REG_OPENED_EXISTING_KEY;
             result = RegCreateKeyExA(chain->Tail->Key, component, 0, EmptyKeyClass, 0, access, NULL,
                                      &chain->Next->Key, &disposition);
+            // A key made here is the installation's, for the uninstaller to take away again.
+            if (result == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY) {
+                int length = (int)(cursor - path);
+                RecordRegistryKey(root, path, length > 0 && path[length - 1] == KEY_SEPARATOR ? length - 1 : length);
+            }
         } else {
             result = RegOpenKeyExA(chain->Tail->Key, component, 0, access, &chain->Next->Key);
         }
@@ -151,15 +157,46 @@ static void LogRegistryValue(HKEY root, const char *path, const char *valueName,
                 text);
 }
 
-LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
-                        DWORD byteCount)
+// Notes in the installation record what `key` holds as `valueName` now, before it is set.
+static void RecordValueBefore(HKEY root, const char *path, HKEY key, const char *valueName, DWORD type,
+                              const BYTE *data, DWORD byteCount)
+{
+    DWORD beforeType = REG_NONE, size = 0;
+    LONG result = RegQueryValueExA(key, valueName, NULL, &beforeType, NULL, &size);
+    BYTE *before = NULL;
+    if (result == ERROR_SUCCESS && size > 0) {
+        before = (BYTE *)HeapAlloc(GetProcessHeap(), 0, size);
+        result = before == NULL ? ERROR_NOT_ENOUGH_MEMORY
+                                : RegQueryValueExA(key, valueName, NULL, &beforeType, before, &size);
+    }
+    RecordRegistryValue(root, path, valueName, result, beforeType, before, size, type, data, byteCount);
+    if (before != NULL)
+        HeapFree(GetProcessHeap(), 0, before);
+}
+
+static LONG SetRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                             DWORD byteCount, int recorded)
 {
     HKEY key;
     LONG result = CreateKeyPath(root, path, REGISTRY_ACCESS, &key);
     if (result == ERROR_SUCCESS) {
+        if (recorded)
+            RecordValueBefore(root, path, key, valueName, type, data, byteCount);
         result = RegSetValueExA(key, valueName, 0, type, data, byteCount);
         CloseKeyChain();
     }
     LogRegistryValue(root, path, valueName, type, data, byteCount, result);
     return result;
+}
+
+LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                        DWORD byteCount)
+{
+    return SetRegistryValue(root, path, valueName, type, data, byteCount, TRUE);
+}
+
+LONG AmendRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                        DWORD byteCount)
+{
+    return SetRegistryValue(root, path, valueName, type, data, byteCount, FALSE);
 }

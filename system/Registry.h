@@ -11,7 +11,12 @@ enum { REGISTRY_ACCESS = KEY_READ | KEY_WRITE };
 // NUL-terminated text there on success. Returns 0, a Win32 error code, or -1 without memory.
 LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char *buffer, DWORD bufferSize);
 // Creates the key path as needed and sets exactly `byteCount` bytes of `data`. Same results.
+// The value is the installation's: the installation record notes it with what it replaces.
 LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
+                        DWORD byteCount);
+// The same for a value that stays another program's (made safe, not taken over): not recorded,
+// so the uninstaller leaves it as it is.
+LONG AmendRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
                         DWORD byteCount);
 // Opens every component of `path` below `root`; *outKey is the deepest key, in the KeyChain.
 LONG OpenKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey);

@@ -13,6 +13,7 @@
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
+#include "system/InstallRecord.h"
 #include "system/Registration.h"
 #include "system/Registry.h"
 #include "ui/Messages.h"
@@ -113,6 +114,7 @@ static void MakeGroupEntry(int *firstEntry)
     if (*firstEntry) {
         *firstEntry = FALSE;
         if (ReadShellFolder(DESKTOP_VALUE, COMMON_DESKTOP_VALUE, State.DesktopFolder) == 0) {
+            RecordSetting(RECORD_DESKTOP_KEY, State.DesktopFolder);
             JoinPath(linkFile, State.DesktopFolder, State.EntryKey);
             CreateShortcut(target, linkFile, description, iconFile, iconIndex);
         }
@@ -144,8 +146,11 @@ void MakeShortcuts(HWND window)
     // Only the group folder itself is made; unlike the copy engine's directories, access denied
     // is a failure here, since the shortcuts could not go into the folder anyway.
     BOOL created = CreateDirectoryA(State.GroupFolder, NULL);
-    if (created)
+    if (created) {
         LogLine("Directory created: %s", State.GroupFolder);
+        RecordDirectory(State.GroupFolder);
+    }
+    RecordSetting(RECORD_GROUP_KEY, State.GroupFolder);
     if (!created && GetLastError() != ERROR_ALREADY_EXISTS) {
         State.FailureCount++;
         ReleaseCapture();
@@ -209,5 +214,6 @@ HRESULT CreateShortcut(const char *target, const char *linkFile, const char *des
         return result;
     }
     LogLine("Shortcut created: %s -> %s", linkFile, target);
+    RecordLink(linkFile);
     return S_OK;
 }

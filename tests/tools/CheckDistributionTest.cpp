@@ -134,7 +134,7 @@ TEST_F(DryRunTest, SampleInstallsCleanlyAndLeavesTheFolderAlone)
                                          "C:\\Program Files\\Quillet\\readme.txt", "C:\\Windows\\Unquil.exe" }));
     EXPECT_EQ(StepsOf(result, "copy", "size")[0], "40000");
     EXPECT_EQ(StepsOf(result, "shortcut", "file").size(), 3u);
-    EXPECT_EQ(StepsOf(result, "registry", "key").size(), 14u);
+    EXPECT_EQ(StepsOf(result, "registry", "key").size(), 15u);
     EXPECT_EQ(StepsOf(result, "configuration", "result"), (std::vector<std::string>{ "deleted" }));
 
     // In the order a user meets them: directory, copies, question, file types, report.
