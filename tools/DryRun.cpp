@@ -661,6 +661,12 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                                                                                              ErrorText(entry.error) +
                                                                                              ")") }));
             break;
+        // What only the uninstaller does: an installation never removes or copies.
+        case sim::JournalEntry::DirectoryRemoved:
+        case sim::JournalEntry::FileCopied:
+        case sim::JournalEntry::RegistryValueDeleted:
+        case sim::JournalEntry::RegistryKeyDeleted:
+            break;
         }
     }
     FlushEntry();

@@ -24,8 +24,9 @@ struct SimFailure : std::runtime_error {
 
 // Starts a fresh world: no handles, windows, classes, registry keys, faults, records or user.
 // Windows paths "X:\..." map to <sandbox>/X/... on the Linux file system (the folder is emptied).
-// Defaults: module C:\DIST\SETUP.EXE, Windows directory C:\WINDOWS, current directory C:\DIST,
-// language 1033, screen 1024 x 768; C:\WINDOWS and C:\DIST exist.
+// Defaults: module C:\DIST\SETUP.EXE, command line "C:\DIST\SETUP.EXE" (the module path in quotes),
+// Windows directory C:\WINDOWS, current directory C:\DIST, temporary directory C:\TEMP\, language
+// 1033, screen 1024 x 768; C:\WINDOWS and C:\DIST exist, and C:\TEMP once GetTempPathA gives it.
 void Reset(const std::string &sandboxDirectory);
 std::string Sandbox();
 std::string HostPath(const std::string &windowsPath);  // the Linux path a Windows path maps to
@@ -33,6 +34,10 @@ HINSTANCE Instance();                                   // the module handle to 
 void SetModulePath(const std::string &path);
 void SetWindowsDirectory(const std::string &path);
 void SetCurrentDirectory(const std::string &path);     // also decides _getdrive (0 for \\server\share)
+// What GetCommandLineA gives, raw: the program's name (quoted or not) and its arguments.
+void SetCommandLine(const std::string &commandLine);
+// What GetTempPathA gives (a backslash is added when missing); the directory is the test's to make.
+void SetTempDirectory(const std::string &path);
 void SetLanguage(LANGID language);                      // 1033, 1036 or 1040
 void SetScreenSize(int width, int height);
 // The system's DLL search: kernel32 of a system before Windows 8 without its update offers no
@@ -50,6 +55,11 @@ std::optional<std::string> GetFile(const std::string &windowsPath);
 bool DirectoryExists(const std::string &windowsPath);
 void PutFileTimes(const std::string &windowsPath, const FILETIME &creation, const FILETIME &access, const FILETIME &write);
 bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *access, FILETIME *write);
+// Reparse points, made as host symbolic links: a junction to a directory, a symbolic link to a file.
+// The target need not exist; paths through a junction lead into its target, and removing the
+// junction (RemoveDirectoryA) or the link (DeleteFileA) leaves the target as it is.
+void MakeJunction(const std::string &windowsPath, const std::string &targetWindowsPath);
+void MakeSymbolicLinkFile(const std::string &windowsPath, const std::string &targetWindowsPath);
 
 // ---- The process ------------------------------------------------------------------------------
 
@@ -79,6 +89,8 @@ void FailCreateDirectory(const std::string &pathContains, DWORD error, int times
 void FailSeek(const std::string &pathContains);                 // _llseek on a matching file fails
 // MoveFileExA with a matching existing or new name fails with `error`.
 void FailMove(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
+void FailRemoveDirectory(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
+// (CopyFileA opens both of its files the way CreateFileA does: FailOpen, FailRead and FailWrite apply.)
 // A program started from `windowsPath`, until EndPrograms: its file cannot be opened for writing
 // (sharing violation), deleted or replaced (access denied), but it can be renamed, as under Wine and
 // Windows, and the program goes on from the new name.
@@ -96,6 +108,8 @@ void FailHeapAlloc(int nth);
 void FailRegistryOpen(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailRegistryQuery(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 void FailRegistryWrite(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
+// RegDeleteKeyA of a matching key, RegDeleteValueA of a value under one.
+void FailRegistryDelete(const std::string &keyPathContains, LONG error = ERROR_ACCESS_DENIED);
 // Writes of one value (its name without regard to case; "" is the default value) under a matching key.
 void FailRegistryValueWrite(const std::string &keyPathContains, const std::string &valueName,
                             LONG error = ERROR_ACCESS_DENIED);
@@ -174,16 +188,20 @@ const std::vector<std::string> &CreateDirectoryCalls();
 // What the program did to the machine and showed to its user, in the order it happened.
 struct JournalEntry {
     enum Kind {
-        FileOpened,        // path; type: the access asked for; error: 0 or why the open failed
-        FileClosed,        // a file opened for writing: path; bytes: how many were written through it
-        DirectoryCreated,  // path; error: 0 or why CreateDirectoryA failed
-        FileDeleted,       // path; error: 0 or why DeleteFileA failed
-        FileMoved,         // path: the file moved; name: its new name; error: 0 or why MoveFileExA failed
-        RegistryValueSet,  // path "HKEY_...\\key"; name; type; data; error
-        LinkSaved,         // path: the link file; the nth LinkSaved is Links()[n]
-        MessageBoxShown,   // path: caption; data: text; type; answer
-        DialogShown,       // path: template name
-        DialogClosed,      // path: template name
+        FileOpened,            // path; type: the access asked for; error: 0 or why the open failed
+        FileClosed,            // a file opened for writing: path; bytes: how many were written through it
+        DirectoryCreated,      // path; error: 0 or why CreateDirectoryA failed
+        DirectoryRemoved,      // path; error: 0 or why RemoveDirectoryA failed
+        FileDeleted,           // path; error: 0 or why DeleteFileA failed
+        FileMoved,             // path: the file moved; name: its new name; error: 0 or why MoveFileExA failed
+        FileCopied,            // path: the file copied; name: the copy; bytes: how many were copied; error
+        RegistryValueSet,      // path "HKEY_...\\key"; name; type; data; error
+        RegistryValueDeleted,  // path "HKEY_...\\key"; name ("" the default value); error
+        RegistryKeyDeleted,    // path "HKEY_...\\key\\sub-key", as asked for; error
+        LinkSaved,             // path: the link file; the nth LinkSaved is Links()[n]
+        MessageBoxShown,       // path: caption; data: text; type; answer
+        DialogShown,           // path: template name
+        DialogClosed,          // path: template name
     } kind;
     JournalEntry(Kind kind, std::string path, std::string name = "", std::string data = "", DWORD type = 0)
         : kind(kind), path(std::move(path)), name(std::move(name)), data(std::move(data)), type(type)

@@ -11,11 +11,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "SimInternal.h"
@@ -70,6 +72,10 @@ struct World {
     std::string modulePath = "C:\\DIST\\SETUP.EXE";
     std::string windowsDirectory = "C:\\WINDOWS";
     std::string currentDirectory = "C:\\DIST";
+    std::optional<std::string> commandLine;  // none: the module path in quotes
+    std::string commandLineBuffer;           // what GetCommandLineA hands out
+    std::string tempDirectory = "C:\\TEMP\\";
+    bool makeTempDirectory = true;           // the default one, when first asked for
     LANGID language = 1033;
     int screenWidth = 1024, screenHeight = 768;
     DWORD lastError = 0;
@@ -86,7 +92,8 @@ struct World {
     std::vector<std::string> restartDeletions;      // MOVEFILE_DELAY_UNTIL_REBOOT, as asked
     DWORD restartDeletionRefusal = 0;
 
-    std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults, moveFaults, flushFaults;
+    std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults, moveFaults, flushFaults,
+        removeDirectoryFaults;
     std::vector<std::string> directoryCalls;
     std::vector<PathMapping> mappings;
     int globalAllocCountdown = 0, globalLockCountdown = 0, heapAllocCountdown = 0;
@@ -301,10 +308,40 @@ bool HostIsDirectory(const std::string &hostPath)
     return stat(hostPath.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// Whether a name is taken: a link whose target is gone takes its name as well.
 bool HostExists(const std::string &hostPath)
 {
     struct stat info;
-    return stat(hostPath.c_str(), &info) == 0;
+    return lstat(hostPath.c_str(), &info) == 0;
+}
+
+// Reparse points are host symbolic links. A junction's link is made with a trailing slash in its
+// target, so that it still tells a directory when the target is gone, as a junction does.
+bool IsDirectoryLink(const std::string &hostPath)
+{
+    char target[PATH_MAX];
+    ssize_t length = readlink(hostPath.c_str(), target, sizeof target);
+    if (length > 0 && target[length - 1] == '/')
+        return true;
+    return HostIsDirectory(hostPath);  // a link made otherwise, in a folder MapPath shows
+}
+
+// The attributes of what lies at a host path itself (a reparse point, not what it leads to), as
+// Windows reports them; INVALID_FILE_ATTRIBUTES when nothing does.
+DWORD HostAttributes(const std::string &hostPath)
+{
+    struct stat info;
+    if (lstat(hostPath.c_str(), &info) != 0)
+        return INVALID_FILE_ATTRIBUTES;
+    if (S_ISLNK(info.st_mode))
+        return FILE_ATTRIBUTE_REPARSE_POINT | (IsDirectoryLink(hostPath) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    return S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+bool IsDirectoryEntry(const std::string &hostPath)
+{
+    DWORD attributes = HostAttributes(hostPath);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool HostIsOpen(const std::string &hostPath)
@@ -373,6 +410,7 @@ DWORD ErrnoToWin32(int error)
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
     case EACCES: case EPERM: case EISDIR: case EROFS: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
     case ENOSPC: return ERROR_DISK_FULL;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     default: return ERROR_ACCESS_DENIED;
@@ -496,6 +534,17 @@ void SetCurrentDirectory(const std::string &path)
     TheWorld().currentDirectory = path;
 }
 
+void SetCommandLine(const std::string &commandLine)
+{
+    TheWorld().commandLine = commandLine;
+}
+
+void SetTempDirectory(const std::string &path)
+{
+    TheWorld().tempDirectory = path;
+    TheWorld().makeTempDirectory = false;
+}
+
 void SetLanguage(LANGID language)
 {
     TheWorld().language = language;
@@ -571,6 +620,24 @@ bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *
     return true;
 }
 
+static void MakeLink(const std::string &windowsPath, const std::string &target)
+{
+    std::string host = HostPathOf(windowsPath);
+    MakeHostDirectories(ParentOf(host));
+    if (symlink(target.c_str(), host.c_str()) != 0)
+        detail::Fail("cannot make link " + host + " to " + target);
+}
+
+void MakeJunction(const std::string &windowsPath, const std::string &targetWindowsPath)
+{
+    MakeLink(windowsPath, HostPathOf(targetWindowsPath) + "/");
+}
+
+void MakeSymbolicLinkFile(const std::string &windowsPath, const std::string &targetWindowsPath)
+{
+    MakeLink(windowsPath, HostPathOf(targetWindowsPath));
+}
+
 void FailOpen(const std::string &pathContains, DWORD error, int times)
 {
     TheWorld().openFaults.push_back({ pathContains, error, times, 0 });
@@ -599,6 +666,11 @@ void FailSeek(const std::string &pathContains)
 void FailMove(const std::string &pathContains, DWORD error, int times)
 {
     TheWorld().moveFaults.push_back({ pathContains, error, times, 0 });
+}
+
+void FailRemoveDirectory(const std::string &pathContains, DWORD error, int times)
+{
+    TheWorld().removeDirectoryFaults.push_back({ pathContains, error, times, 0 });
 }
 
 void RunProgram(const std::string &windowsPath)
@@ -706,6 +778,17 @@ DWORD WINAPI GetModuleFileNameA(HMODULE, LPSTR fileName, DWORD size)
     return (DWORD)path.size();
 }
 
+// One buffer for the process, as Windows keeps one: it moves only when a test changes the line.
+// By default the line follows the module path.
+LPSTR WINAPI GetCommandLineA(void)
+{
+    World &w = TheWorld();
+    std::string line = w.commandLine ? *w.commandLine : "\"" + w.modulePath + "\"";
+    if (line != w.commandLineBuffer)
+        w.commandLineBuffer = line;
+    return &w.commandLineBuffer[0];
+}
+
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     if (moduleName != NULL && sim::detail::Lower(moduleName) == "kernel32.dll")
@@ -764,6 +847,11 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
         return INVALID_HANDLE_VALUE;
     }
     bool exists = HostExists(host);
+    // A name that is taken is refused before any sharing is looked at.
+    if (disposition == CREATE_NEW && exists) {
+        w.lastError = ERROR_FILE_EXISTS;
+        return INVALID_HANDLE_VALUE;
+    }
     // The system holds a running program's file open without write sharing.
     if ((access & GENERIC_WRITE) && w.runningPrograms.count(host)) {
         w.lastError = ERROR_SHARING_VIOLATION;
@@ -794,13 +882,7 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
         }
         break;
     case OPEN_ALWAYS: flags |= O_CREAT; break;
-    case CREATE_NEW:
-        if (exists) {
-            w.lastError = ERROR_FILE_EXISTS;
-            return INVALID_HANDLE_VALUE;
-        }
-        flags |= O_CREAT;
-        break;
+    case CREATE_NEW: flags |= O_CREAT; break;
     case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
     case TRUNCATE_EXISTING:
         if (!exists) {
@@ -1013,6 +1095,15 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle)
     return TRUE;
 }
 
+// Closes a file that a call opened for itself, without a record: the call records what it did.
+static void CloseOwnFile(HANDLE handle)
+{
+    World &w = TheWorld();
+    auto found = w.files.find((uintptr_t)handle);
+    close(found->second.fd);
+    w.files.erase(found);
+}
+
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
     World &w = TheWorld();
@@ -1066,13 +1157,57 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
     return created;
 }
 
+static BOOL RemoveHostDirectory(const std::string &windowsPath)
+{
+    World &w = TheWorld();
+    DWORD error;
+    if (ConsumeFault(w.removeDirectoryFaults, windowsPath, &error))
+        return Fails(error);
+    if ((error = CheckWindowsPath(windowsPath)) != 0)
+        return Fails(error);
+    std::string root;
+    std::vector<std::string> parts;
+    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
+    std::string host = HostPathOf(windowsPath);
+    if (parts.empty() || (root == "UNC" && parts.size() <= 2))
+        return Fails(HostIsDirectory(host) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+    DWORD attributes = HostAttributes(host);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return Fails(HostIsDirectory(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Fails(ERROR_DIRECTORY);
+    if (IsMappedPath(windowsPath))
+        return Fails(ERROR_ACCESS_DENIED);
+    // The process holds its current directory open without leave to delete it.
+    if (host == HostPathOf(w.currentDirectory))
+        return Fails(ERROR_SHARING_VIOLATION);
+    // A junction goes as a link, whatever its target holds; the target stays.
+    int removed = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? unlink(host.c_str()) : rmdir(host.c_str());
+    if (removed != 0)
+        return Fails(ErrnoToWin32(errno));
+    w.creationTimes.erase(host);
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR path)
+{
+    std::string windowsPath = path;
+    BOOL removed = RemoveHostDirectory(windowsPath);
+    sim::JournalEntry entry{ sim::JournalEntry::DirectoryRemoved, windowsPath };
+    entry.error = removed ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return removed;
+}
+
+// A directory or a junction is no file to delete; a symbolic link to a file goes as a link.
 static BOOL DeleteHostFile(LPCSTR fileName)
 {
     DWORD error = CheckWindowsPath(fileName);
     if (error != 0)
         return Fails(error);
     std::string host = HostPathOf(fileName);
-    if (HostIsDirectory(host) || IsMappedPath(fileName) || TheWorld().runningPrograms.count(host))
+    if (IsDirectoryEntry(host) || IsMappedPath(fileName) || TheWorld().runningPrograms.count(host))
         return Fails(ERROR_ACCESS_DENIED);
     if (!HostIsDirectory(ParentOf(host)))
         return Fails(ERROR_PATH_NOT_FOUND);
@@ -1162,18 +1297,97 @@ BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
     return moved;
 }
 
+// The source is opened sharing reads only, as Wine opens it, so that a copy onto itself is refused
+// (ERROR_SHARING_VIOLATION) instead of emptying the file; the copy gets the source's bytes and
+// last-write time. A copy that fails on the way is deleted, so that no part of a file stands under
+// the new name as if it were the whole.
+static BOOL CopyHostFile(const std::string &existingName, const std::string &newName, BOOL failIfExists,
+                         uint64_t *copied)
+{
+    World &w = TheWorld();
+    HANDLE source = OpenHostFile(existingName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    if (source == INVALID_HANDLE_VALUE)
+        return FALSE;
+    HANDLE copy = OpenHostFile(newName, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS);
+    if (copy == INVALID_HANDLE_VALUE) {
+        DWORD error = w.lastError;
+        CloseOwnFile(source);
+        return Fails(error);
+    }
+    std::vector<char> chunk(65536);
+    BOOL done;
+    for (;;) {
+        DWORD got = 0, put = 0;
+        done = ReadFile(source, chunk.data(), (DWORD)chunk.size(), &got, nullptr);
+        if (!done || got == 0)
+            break;
+        done = WriteFile(copy, chunk.data(), got, &put, nullptr);
+        *copied += put;
+        if (!done)
+            break;
+    }
+    FILETIME written;
+    if (done)
+        done = GetFileTime(source, nullptr, nullptr, &written) && SetFileTime(copy, nullptr, nullptr, &written);
+    DWORD error = w.lastError;
+    std::string copyHost = FileOf(copy)->hostPath;
+    CloseOwnFile(source);
+    CloseOwnFile(copy);
+    if (!done) {
+        unlink(copyHost.c_str());
+        w.creationTimes.erase(copyHost);
+        return Fails(error);
+    }
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists)
+{
+    uint64_t copied = 0;
+    BOOL made = CopyHostFile(existingName, newName, failIfExists, &copied);
+    sim::JournalEntry entry{ sim::JournalEntry::FileCopied, existingName, newName };
+    entry.bytes = copied;
+    entry.error = made ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return made;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName)
+{
+    World &w = TheWorld();
+    DWORD error = CheckWindowsPath(fileName);
+    if (error != 0) {
+        w.lastError = error;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    std::string host = HostPathOf(fileName);
+    DWORD attributes = HostAttributes(host);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        w.lastError = HostIsDirectory(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    // A name ending in a backslash names a directory, as for CreateFileA.
+    if (EndsWithSeparator(fileName) && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        w.lastError = ERROR_INVALID_NAME;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return attributes;
+}
+
+// Windows lists a reparse point itself, with its own times and no size, not what it leads to.
 static void FillFindData(const FindSearch &search, const std::string &name, LPWIN32_FIND_DATAA found)
 {
     memset(found, 0, sizeof *found);
     std::string host = search.directoryHost + "/" + name;
     struct stat info;
-    if (stat(host.c_str(), &info) == 0) {
-        found->dwFileAttributes = S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    if (lstat(host.c_str(), &info) == 0) {
+        found->dwFileAttributes = HostAttributes(host);
         auto known = TheWorld().creationTimes.find(host);
         found->ftCreationTime = known != TheWorld().creationTimes.end() ? known->second : ToFileTime(info.st_mtim);
         found->ftLastAccessTime = ToFileTime(info.st_atim);
         found->ftLastWriteTime = ToFileTime(info.st_mtim);
-        if (!S_ISDIR(info.st_mode)) {
+        if (S_ISREG(info.st_mode)) {
             found->nFileSizeHigh = (DWORD)((uint64_t)info.st_size >> 32);
             found->nFileSizeLow = (DWORD)info.st_size;
         }
@@ -1265,6 +1479,24 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size)
         return (UINT)path.size() + 1;
     memcpy(buffer, path.c_str(), path.size() + 1);
     return (UINT)path.size();
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer)
+{
+    World &w = TheWorld();
+    std::string path = w.tempDirectory;
+    if (path.empty() || !IsSeparator(path.back()))
+        path += '\\';
+    // The default directory is made when first asked for: a world that never asks for it keeps the
+    // sandbox as Reset leaves it.
+    if (w.makeTempDirectory) {
+        MakeHostDirectories(HostPathOf(path));
+        w.makeTempDirectory = false;
+    }
+    if (buffer == nullptr || size <= path.size())
+        return (DWORD)path.size() + 1;
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return (DWORD)path.size();
 }
 
 int _getdrive(void)

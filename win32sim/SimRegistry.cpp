@@ -2,6 +2,9 @@
 // handles that must be closed, and counts that let a test prove every key was closed.
 #include <windows.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -9,9 +12,22 @@
 
 namespace {
 
+// Now, in 100-nanosecond intervals since 1601, for the last-write times of keys.
+FILETIME Now()
+{
+    timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    uint64_t ticks = (uint64_t)now.tv_sec * 10000000ULL + (uint64_t)now.tv_nsec / 100 + 116444736000000000ULL;
+    return FILETIME{ (DWORD)ticks, (DWORD)(ticks >> 32) };
+}
+
 struct Key {
     std::map<std::string, std::shared_ptr<Key>> children;  // by lower-case name
     std::map<std::string, sim::RegValue> values;           // by lower-case name; "" is the default
+    FILETIME written = Now();                              // a value or sub-key set or deleted
+    // Handles still open on a deleted key stay open, but every call on them fails with
+    // ERROR_KEY_DELETED, as on Windows.
+    bool deleted = false;
 };
 
 struct OpenKey {
@@ -26,7 +42,7 @@ struct RegistryState {
     uintptr_t nextHandle = 0x7000;
     int opens = 0, closes = 0;
     std::vector<std::string> requests;  // sub-key names asked for, in order
-    std::vector<std::pair<std::string, LONG>> openFaults, queryFaults, writeFaults;
+    std::vector<std::pair<std::string, LONG>> openFaults, queryFaults, writeFaults, deleteFaults;
     struct ValueFault {
         std::string keyFilter, valueName;  // the value name in lower case; "" is the default value
         LONG error;
@@ -129,6 +145,8 @@ LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LP
     if (!Resolve(base, &key, &path, &baseAccess))
         return ERROR_INVALID_HANDLE;
     *result = nullptr;  // what a failed call leaves in the output
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
     std::string sub = subKey != nullptr ? subKey : "";
     TheRegistry().requests.push_back(sub);
     if (!sub.empty() && sub[0] == '\\')
@@ -155,6 +173,7 @@ LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LP
                     return ERROR_FILE_NOT_FOUND;
                 auto child = std::make_shared<Key>();
                 key->children[lower] = child;
+                key->written = Now();
                 key = child;
                 created = true;
             } else {
@@ -169,6 +188,22 @@ LONG Walk(HKEY base, LPCSTR subKey, bool create, REGSAM access, PHKEY result, LP
         *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *result = NewHandle(key, path, access);
     return ERROR_SUCCESS;
+}
+
+// The key that holds `child` as a sub-key, below `key`, with the child's name there; false when
+// none does (a predefined root, or a key already deleted).
+bool FindParent(const std::shared_ptr<Key> &key, const Key *child, std::shared_ptr<Key> *parent, std::string *name)
+{
+    for (const auto &entry : key->children) {
+        if (entry.second.get() == child) {
+            *parent = key;
+            *name = entry.first;
+            return true;
+        }
+        if (FindParent(entry.second, child, parent, name))
+            return true;
+    }
+    return false;
 }
 
 std::shared_ptr<Key> KeyAt(HKEY root, const std::string &path, bool create)
@@ -189,6 +224,7 @@ std::shared_ptr<Key> KeyAt(HKEY root, const std::string &path, bool create)
             if (!create)
                 return nullptr;
             found = key->children.emplace(lower, std::make_shared<Key>()).first;
+            key->written = Now();
         }
         key = found->second;
     }
@@ -223,6 +259,11 @@ void FailRegistryWrite(const std::string &keyPathContains, LONG error)
     TheRegistry().writeFaults.push_back({ keyPathContains, error });
 }
 
+void FailRegistryDelete(const std::string &keyPathContains, LONG error)
+{
+    TheRegistry().deleteFaults.push_back({ keyPathContains, error });
+}
+
 void FailRegistryValueWrite(const std::string &keyPathContains, const std::string &valueName, LONG error)
 {
     TheRegistry().valueWriteFaults.push_back({ keyPathContains, detail::Lower(valueName), error });
@@ -255,7 +296,9 @@ void RegPutString(HKEY root, const std::string &path, const std::string &name, c
 
 void RegPutValue(HKEY root, const std::string &path, const std::string &name, DWORD type, const std::string &bytes)
 {
-    KeyAt(root, path, true)->values[detail::Lower(name)] = RegValue{ type, bytes };
+    std::shared_ptr<Key> key = KeyAt(root, path, true);
+    key->values[detail::Lower(name)] = RegValue{ type, bytes };
+    key->written = Now();
 }
 
 std::optional<RegValue> RegGet(HKEY root, const std::string &path, const std::string &name)
@@ -304,6 +347,8 @@ LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD typ
         return ERROR_INVALID_HANDLE;
     if (!(access & KEY_QUERY_VALUE))
         return ERROR_ACCESS_DENIED;
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
     LONG fault = MatchingFault(TheRegistry().queryFaults, path);
     if (fault != ERROR_SUCCESS)
         return fault;
@@ -334,6 +379,8 @@ static LONG SetValue(const std::shared_ptr<Key> &key, const std::string &path, R
 {
     if (!(access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
     LONG fault = MatchingFault(TheRegistry().writeFaults, path);
     if (fault != ERROR_SUCCESS)
         return fault;
@@ -347,6 +394,7 @@ static LONG SetValue(const std::shared_ptr<Key> &key, const std::string &path, R
         dataSize++;
     key->values[sim::detail::Lower(valueName != nullptr ? valueName : "")] =
         sim::RegValue{ type, std::string((const char *)data, dataSize) };
+    key->written = Now();
     return ERROR_SUCCESS;
 }
 
@@ -363,6 +411,150 @@ LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, con
     entry.error = (DWORD)result;
     sim::detail::AddJournal(entry);
     return result;
+}
+
+static LONG DeleteValue(HKEY handle, LPCSTR valueName, std::string *path)
+{
+    std::shared_ptr<Key> key;
+    REGSAM access;
+    if (!Resolve(handle, &key, path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (!(access & KEY_SET_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
+    LONG fault = MatchingFault(TheRegistry().deleteFaults, *path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    if (key->values.erase(sim::detail::Lower(valueName != nullptr ? valueName : "")) == 0)
+        return ERROR_FILE_NOT_FOUND;
+    key->written = Now();
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY handle, LPCSTR valueName)
+{
+    std::string path;
+    LONG result = DeleteValue(handle, valueName, &path);
+    sim::JournalEntry entry{ sim::JournalEntry::RegistryValueDeleted, path, valueName != nullptr ? valueName : "" };
+    entry.error = (DWORD)result;
+    sim::detail::AddJournal(entry);
+    return result;
+}
+
+// NT's deletion: one key, and only one without sub-keys (ERROR_ACCESS_DENIED otherwise), its values
+// with it; an empty name is the key of the handle itself. The handle's own access does not matter:
+// the key to delete is opened anew for deletion.
+static LONG DeleteKey(HKEY handle, LPCSTR subKey, std::string *path)
+{
+    std::shared_ptr<Key> key;
+    REGSAM access;
+    if (!Resolve(handle, &key, path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (subKey == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
+    if (subKey[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    std::shared_ptr<Key> parent;
+    std::string name;
+    for (const std::string &part : Components(subKey)) {
+        if (part.empty())
+            continue;
+        auto found = key->children.find(sim::detail::Lower(part));
+        if (found == key->children.end())
+            return ERROR_FILE_NOT_FOUND;
+        *path += "\\" + part;
+        parent = key;
+        name = found->first;
+        key = found->second;
+    }
+    if (!parent) {
+        // A predefined root has no parent and cannot go.
+        bool found = false;
+        for (const auto &root : TheRegistry().roots)
+            found = found || FindParent(root.second, key.get(), &parent, &name);
+        if (!found)
+            return ERROR_ACCESS_DENIED;
+    }
+    LONG fault = MatchingFault(TheRegistry().deleteFaults, *path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    if (!key->children.empty())
+        return ERROR_ACCESS_DENIED;
+    parent->children.erase(name);
+    parent->written = Now();
+    key->values.clear();
+    key->deleted = true;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteKeyA(HKEY handle, LPCSTR subKey)
+{
+    std::string path;
+    LONG result = DeleteKey(handle, subKey, &path);
+    sim::JournalEntry entry{ sim::JournalEntry::RegistryKeyDeleted, path };
+    entry.error = (DWORD)result;
+    sim::detail::AddJournal(entry);
+    return result;
+}
+
+// Every out-parameter may be null (a class buffer needs its length). The stand-in's keys have no
+// class and no security descriptor: their lengths and sizes are 0.
+LONG WINAPI RegQueryInfoKeyA(HKEY handle, LPSTR keyClass, LPDWORD classLength, LPDWORD reserved, LPDWORD subKeys,
+                             LPDWORD maxSubKeyLength, LPDWORD maxClassLength, LPDWORD values,
+                             LPDWORD maxValueNameLength, LPDWORD maxValueLength, LPDWORD securityDescriptorSize,
+                             PFILETIME lastWriteTime)
+{
+    std::shared_ptr<Key> key;
+    std::string path;
+    REGSAM access;
+    if (!Resolve(handle, &key, &path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (reserved != nullptr || (keyClass != nullptr && classLength == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    if (!(access & KEY_QUERY_VALUE))
+        return ERROR_ACCESS_DENIED;
+    if (key->deleted)
+        return ERROR_KEY_DELETED;
+    LONG fault = MatchingFault(TheRegistry().queryFaults, path);
+    if (fault != ERROR_SUCCESS)
+        return fault;
+    if (keyClass != nullptr) {
+        // Even an empty class needs room for its terminator.
+        if (*classLength == 0)
+            return ERROR_MORE_DATA;
+        keyClass[0] = '\0';
+    }
+    if (classLength != nullptr)
+        *classLength = 0;
+    DWORD longestName = 0, longestValueName = 0, longestValue = 0;
+    for (const auto &child : key->children)
+        longestName = std::max(longestName, (DWORD)child.first.size());
+    for (const auto &value : key->values) {
+        longestValueName = std::max(longestValueName, (DWORD)value.first.size());
+        // Windows keeps texts in UTF-16 and gives their size so, even to the A call.
+        DWORD size = (DWORD)value.second.bytes.size() * (IsStringType(value.second.type) ? 2 : 1);
+        longestValue = std::max(longestValue, size);
+    }
+    if (subKeys != nullptr)
+        *subKeys = (DWORD)key->children.size();
+    if (maxSubKeyLength != nullptr)
+        *maxSubKeyLength = longestName;
+    if (maxClassLength != nullptr)
+        *maxClassLength = 0;
+    if (values != nullptr)
+        *values = (DWORD)key->values.size();
+    if (maxValueNameLength != nullptr)
+        *maxValueNameLength = longestValueName;
+    if (maxValueLength != nullptr)
+        *maxValueLength = longestValue;
+    if (securityDescriptorSize != nullptr)
+        *securityDescriptorSize = 0;
+    if (lastWriteTime != nullptr)
+        *lastWriteTime = key->written;
+    return ERROR_SUCCESS;
 }
 
 LONG WINAPI RegCloseKey(HKEY handle)

@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -253,6 +254,129 @@ void ReplacingFiles()
     CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+// The attributes the stand-in models; Windows may add others (indexing, compression).
+const DWORD KNOWN_ATTRIBUTES = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// What the removal of an installation's folders relies on: only an empty directory goes, and each
+// refusal says why.
+void RemovingDirectories()
+{
+    CHECK(CreateDirectoryA(In("rd"), NULL));
+    CHECK(CreateDirectoryA(In("rd\\sub"), NULL));
+    MakeFile("rd\\file.txt", "x", 0x01D00000);
+    SetLastError(0xDEAD);
+    CHECK(!RemoveDirectoryA(In("rd")));
+    CHECK_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    CHECK(DeleteFileA(In("rd\\file.txt")));
+    SetLastError(0xDEAD);
+    CHECK(!RemoveDirectoryA(In("rd")));
+    CHECK_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    // A file is no directory to remove, and stays.
+    MakeFile("plain.txt", "x", 0x01D00000);
+    CHECK(!RemoveDirectoryA(In("plain.txt")));
+    CHECK_EQ(GetLastError(), ERROR_DIRECTORY);
+    CHECK_EQ(GetFileAttributesA(In("plain.txt")) & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_ARCHIVE);
+    CHECK(RemoveDirectoryA(In("rd\\sub")));
+    // A trailing backslash names the same directory.
+    char trailing[MAX_PATH];
+    wsprintfA(trailing, "%s\\", In("rd"));
+    CHECK(RemoveDirectoryA(trailing));
+    CHECK(!RemoveDirectoryA(In("rd")));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    CHECK(!RemoveDirectoryA(In("rd\\sub")));
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+void FileAttributes()
+{
+    CHECK_EQ(GetFileAttributesA(In("a")) & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_DIRECTORY);
+    CHECK_EQ(GetFileAttributesA(In("f")) & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_ARCHIVE);
+    SetLastError(0xDEAD);
+    CHECK_EQ(GetFileAttributesA(In("absent")), INVALID_FILE_ATTRIBUTES);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    SetLastError(0xDEAD);
+    CHECK_EQ(GetFileAttributesA(In("absent\\f")), INVALID_FILE_ATTRIBUTES);
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+// A copy takes the bytes and the last-write time; a refused one changes nothing.
+void CopyingFiles()
+{
+    const DWORD COPY_TIME = 0x01D10000, OLD_TIME = 0x01C00000;
+    char text[32];
+    MakeFile("original.txt", "original", COPY_TIME);
+    CHECK(CopyFileA(In("original.txt"), In("copy.txt"), TRUE));
+    CHECK_EQ(ReadBack("copy.txt", text), COPY_TIME);
+    CHECK_STR(text, "original");
+
+    // Refused: a name taken when that is asked for, nothing to copy, no folder for the copy, a
+    // directory in the way, the file onto itself.
+    MakeFile("taken.txt", "taken and longer", OLD_TIME);
+    SetLastError(0xDEAD);
+    CHECK(!CopyFileA(In("original.txt"), In("taken.txt"), TRUE));
+    CHECK_EQ(GetLastError(), ERROR_FILE_EXISTS);
+    CHECK_EQ(ReadBack("taken.txt", text), OLD_TIME);
+    CHECK_STR(text, "taken and longer");
+    CHECK(!CopyFileA(In("absent.txt"), In("never.txt"), FALSE));
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(GetFileAttributesA(In("never.txt")), INVALID_FILE_ATTRIBUTES);
+    CHECK(!CopyFileA(In("original.txt"), In("no folder\\copy.txt"), FALSE));
+    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    CHECK(!CopyFileA(In("original.txt"), In("a"), FALSE));
+    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    CHECK(!CopyFileA(In("original.txt"), In("original.txt"), FALSE));
+    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+    CHECK_EQ(ReadBack("original.txt", text), COPY_TIME);
+    CHECK_STR(text, "original");
+
+    // Otherwise the copy replaces what was there, whole.
+    CHECK(CopyFileA(In("original.txt"), In("taken.txt"), FALSE));
+    CHECK_EQ(ReadBack("taken.txt", text), COPY_TIME);
+    CHECK_STR(text, "original");
+}
+
+// The temporary directory ends in a backslash and exists; the command line starts with the
+// program's name, quoted or not, and stays in one place.
+void ProcessTexts()
+{
+    char temp[MAX_PATH];
+    memset(temp, '#', sizeof temp);
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    CHECK(length > 2 && length < MAX_PATH);
+    if (length > 2 && length < MAX_PATH) {
+        CHECK_EQ(strlen(temp), length);
+        CHECK_EQ(temp[length - 1], '\\');
+        CHECK_EQ(temp[length + 1], '#');
+        CHECK_EQ(GetFileAttributesA(temp) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
+        // One short, the size it needs, its terminator counted; just enough, the length.
+        char again[MAX_PATH];
+        memset(again, '#', sizeof again);
+        CHECK_EQ(GetTempPathA(length, again), length + 1);
+        CHECK_EQ(GetTempPathA(0, NULL), length + 1);
+        CHECK_EQ(GetTempPathA(length + 1, again), length);
+        CHECK_STR(again, temp);
+        CHECK_EQ(again[length + 1], '#');
+    }
+
+    const char *line = GetCommandLineA();
+    CHECK(line == GetCommandLineA());
+    char module[MAX_PATH];
+    CHECK(GetModuleFileNameA(NULL, module, MAX_PATH) > 0);
+    const char *name = strrchr(module, '\\');
+    name = name != NULL ? name + 1 : module;
+    size_t start = line[0] == '"' ? 1 : 0;
+    size_t end = start;
+    while (line[end] != '\0' && line[end] != (start == 1 ? '"' : ' '))
+        end++;
+    size_t nameLength = strlen(name);
+    bool named = end - start >= nameLength;
+    for (size_t i = 0; named && i < nameLength; i++)
+        named = tolower((unsigned char)line[end - nameLength + i]) == tolower((unsigned char)name[i]);
+    if (!named)
+        printf("  command line \"%s\", module \"%s\"\n", line, module);
+    CHECK(named);
+}
+
 void Memory()
 {
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, 16);
@@ -364,6 +488,62 @@ void RegistryTerminators()
     if (size == 4)
         CHECK_EQ(buffer[3], '\0');
     RegCloseKey(key);
+}
+
+// What the removal of an installation's keys and values relies on, and the counts of a key.
+void RegistryRemoval()
+{
+    const char *path = "Software\\QuilletConformance\\Removal";
+    HKEY key, child, reader;
+    CHECK_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, (LPSTR)"", 0, KEY_READ | KEY_WRITE, NULL, &key, NULL), ERROR_SUCCESS);
+    CHECK_EQ(RegCreateKeyExA(key, "Child", 0, (LPSTR)"", 0, KEY_READ | KEY_WRITE, NULL, &child, NULL), ERROR_SUCCESS);
+    CHECK_EQ(RegSetValueExA(key, "Named", 0, REG_SZ, (const BYTE *)"abcdefgh", 9), ERROR_SUCCESS);
+    CHECK_EQ(RegSetValueExA(key, "Longer name", 0, REG_BINARY, (const BYTE *)"0123456789", 10), ERROR_SUCCESS);
+    CHECK_EQ(RegSetValueExA(child, "Leaf", 0, REG_SZ, (const BYTE *)"x", 2), ERROR_SUCCESS);
+
+    // Every out-parameter may be null; the default value counts once it is set; names are counted in
+    // characters without their terminator, data in bytes, texts as Windows keeps them (UTF-16).
+    CHECK_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    DWORD subKeys = 99, longestKey = 99, values = 99, longestName = 99, longestValue = 99;
+    CHECK_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, &subKeys, &longestKey, NULL, &values, &longestName, &longestValue,
+                              NULL, NULL), ERROR_SUCCESS);
+    CHECK_EQ(subKeys, 1);
+    CHECK_EQ(longestKey, 5);
+    CHECK_EQ(values, 2);
+    CHECK_EQ(longestName, 11);
+    CHECK_EQ(longestValue, 18);
+    CHECK_EQ(RegSetValueExA(key, NULL, 0, REG_SZ, (const BYTE *)"d", 2), ERROR_SUCCESS);
+    CHECK_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    CHECK_EQ(values, 3);
+
+    // Values: the default one by a null name and then by an empty one, a name without regard to
+    // case; none for a handle that may not set values.
+    CHECK_EQ(RegDeleteValueA(key, NULL), ERROR_SUCCESS);
+    CHECK_EQ(RegDeleteValueA(key, ""), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(RegDeleteValueA(key, "NAMED"), ERROR_SUCCESS);
+    CHECK_EQ(RegQueryValueExA(key, "Named", NULL, NULL, NULL, NULL), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &reader), ERROR_SUCCESS);
+    CHECK_EQ(RegDeleteValueA(reader, "Longer name"), ERROR_ACCESS_DENIED);
+    CHECK_EQ(RegQueryValueExA(key, "Longer name", NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+
+    // Keys: not one that has a sub-key; a leaf, with its values, even while a handle on it is open;
+    // that handle then fails every call but its close.
+    CHECK_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path), ERROR_ACCESS_DENIED);
+    CHECK_EQ(RegDeleteKeyA(key, "Child"), ERROR_SUCCESS);
+    CHECK_EQ(RegQueryValueExA(child, "Leaf", NULL, NULL, NULL, NULL), ERROR_KEY_DELETED);
+    CHECK_EQ(RegSetValueExA(child, "Leaf", 0, REG_SZ, (const BYTE *)"y", 2), ERROR_KEY_DELETED);
+    CHECK_EQ(RegCloseKey(child), ERROR_SUCCESS);
+    CHECK_EQ(RegDeleteKeyA(key, "Child"), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(RegOpenKeyExA(key, "Child", 0, KEY_READ, &child), ERROR_FILE_NOT_FOUND);
+    CHECK_EQ(RegQueryInfoKeyA(key, NULL, NULL, NULL, &subKeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL), ERROR_SUCCESS);
+    CHECK_EQ(subKeys, 0);
+    // An empty name is the handle's own key.
+    CHECK_EQ(RegDeleteKeyA(key, ""), ERROR_SUCCESS);
+    CHECK_EQ(RegQueryInfoKeyA(reader, NULL, NULL, NULL, &subKeys, NULL, NULL, NULL, NULL, NULL, NULL, NULL),
+             ERROR_KEY_DELETED);
+    CHECK_EQ(RegCloseKey(reader), ERROR_SUCCESS);
+    CHECK_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    CHECK_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
 // The shell link object: COM must be initialised first; a link to a file that does not exist is
@@ -633,10 +813,15 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     Directories();
     Files();
     ReplacingFiles();
+    RemovingDirectories();
+    FileAttributes();
+    CopyingFiles();
+    ProcessTexts();
     Memory();
     Strings(instance);
     Registry();
     RegistryTerminators();
+    RegistryRemoval();
     ShellLinks();
     Windows(instance);
     Bitmaps(instance);
