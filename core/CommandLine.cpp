@@ -60,7 +60,36 @@ static int TakeValue(char *field, int capacity, const char *value, int length)
     return 0;
 }
 
-int ReadSwitches(const char *commandLine)
+static const char KERNEL_MODULE[] = "kernel32.dll";
+static const char SET_DEFAULT_DLL_DIRECTORIES[] = "SetDefaultDllDirectories";
+typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
+
+// Every DLL loaded from now on comes from System32 alone, never from the folder the installer was
+// started from: that is often a download folder, where anybody may have left a DLL under a
+// system name, and the installer runs with the rights to write the system's settings. The call
+// is looked up, as systems before Windows 8 without its update lack it.
+void RestrictDllSearch(void)
+{
+    HMODULE kernel = GetModuleHandleA(KERNEL_MODULE);
+    if (kernel == NULL)
+        return;
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
+        (SetDefaultDllDirectoriesFunction)(void (*)(void))GetProcAddress(kernel, SET_DEFAULT_DLL_DIRECTORIES);
+    if (setDefaultDllDirectories != NULL)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+// One installation or removal at a time, whichever user or session starts it.
+static const char INSTALLATION_MUTEX[] = "Global\\QuilletSetup";
+
+// A word "/X:..." or "/\\..." names a directory rather than a switch.
+static int IsDirectoryWord(const char *name)
+{
+    return (name[0] != '\0' && name[1] == ':') || (name[0] == '\\' && name[1] == '\\');
+}
+
+// The switches of either program: the uninstaller's take its directory last, after a '/'.
+static int ReadSwitchWords(const char *commandLine, int uninstaller)
 {
     int silent = FALSE, noAssociate = FALSE, allUsers = FALSE, help = FALSE, bad = FALSE;
     const char *at = commandLine != NULL ? commandLine : "";
@@ -78,12 +107,20 @@ int ReadSwitches(const char *commandLine)
             continue;
         }
         const char *name = ++at;
+        if (uninstaller && IsDirectoryWord(name)) {
+            // The rest of the line, unquoted, as the uninstall entry gives it.
+            int length = (int)strlen(name);
+            while (length > 0 && IsBlank(name[length - 1]))
+                length--;
+            bad = bad || TakeValue(State.RequestedDirectory, VALUE_CAPACITY, name, length) != 0;
+            break;
+        }
         while (*at != '\0' && !IsBlank(*at) && *at != VALUE_MARK)
             at++;
         int nameLength = (int)(at - name);
         if (*at == VALUE_MARK) {
             const char *value = ++at;
-            if (NameIs(name, nameLength, DIRECTORY_SWITCH)) {
+            if (!uninstaller && NameIs(name, nameLength, DIRECTORY_SWITCH)) {
                 // The rest of the line, as other installers take it; blanks at its end are the
                 // command line's, not the directory's.
                 int length = (int)strlen(value);
@@ -100,9 +137,9 @@ int ReadSwitches(const char *commandLine)
                   TakeValue(State.LogPath, PATH_CAPACITY, value, (int)(at - value)) != 0;
         } else if (NameIs(name, nameLength, SILENT_SWITCH)) {
             silent = TRUE;
-        } else if (NameIs(name, nameLength, NO_ASSOCIATE_SWITCH)) {
+        } else if (!uninstaller && NameIs(name, nameLength, NO_ASSOCIATE_SWITCH)) {
             noAssociate = TRUE;
-        } else if (NameIs(name, nameLength, ALL_USERS_SWITCH)) {
+        } else if (!uninstaller && NameIs(name, nameLength, ALL_USERS_SWITCH)) {
             allUsers = TRUE;
         } else if (NameIs(name, nameLength, HELP_SWITCH)) {
             help = TRUE;
@@ -115,4 +152,44 @@ int ReadSwitches(const char *commandLine)
     // Nobody at the machine means nobody whose own Start menu it would be.
     State.AllUsers = allUsers || silent;
     return bad ? SWITCHES_BAD : help ? SWITCHES_HELP : SWITCHES_RUN;
+}
+
+int ReadSwitches(const char *commandLine)
+{
+    return ReadSwitchWords(commandLine, FALSE);
+}
+
+int ReadUninstallSwitches(const char *commandLine)
+{
+    return ReadSwitchWords(commandLine, TRUE);
+}
+
+const char *SkipProgramName(const char *commandLine)
+{
+    const char *at = commandLine != NULL ? commandLine : "";
+    while (IsBlank(*at))
+        at++;
+    if (*at == QUOTE) {
+        const char *end = strchr(at + 1, QUOTE);
+        at = end != NULL ? end + 1 : at + strlen(at);
+    } else {
+        while (*at != '\0' && !IsBlank(*at))
+            at++;
+    }
+    return at;
+}
+
+DWORD ClaimInstallation(HANDLE *mutex)
+{
+    // A mutex made by another user's run may be refused to this one with access denied: it
+    // exists all the same.
+    *mutex = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || (*mutex == NULL && error == ERROR_ACCESS_DENIED)) {
+        if (*mutex != NULL)
+            CloseHandle(*mutex);
+        *mutex = NULL;
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
+    return ERROR_SUCCESS;
 }

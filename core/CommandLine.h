@@ -1,5 +1,8 @@
-// The switches a deployment tool passes: a silent run, a log, the target directory, all users.
+// What both programs do the same way for the callers that start them: the switches a deployment
+// tool passes, one installation or removal at a time, and the DLL search that stays in System32.
 #pragma once
+
+#include <windows.h>
 
 enum {
     SWITCHES_RUN = 0,   // install, as the switches say
@@ -10,3 +13,14 @@ enum {
 // Reads `commandLine` (the arguments after the program's name) into State: Silent,
 // SilentQuestionAnswer, AllUsers, RequestedDirectory and LogPath. Returns a SWITCHES_ value.
 int ReadSwitches(const char *commandLine);
+// The uninstaller's: /S, /LOG=FILE and /? first, then the installation's directory after a '/',
+// as the uninstall entry writes it ("/C:\Program Files\Quillet", blanks and all), into
+// RequestedDirectory. Returns a SWITCHES_ value.
+int ReadUninstallSwitches(const char *commandLine);
+// The arguments of a whole command line (GetCommandLineA): what follows the program's name.
+const char *SkipProgramName(const char *commandLine);
+// Makes every DLL loaded from now on come from System32 alone, never from the program's folder.
+void RestrictDllSearch(void);
+// Takes the mutex that lets one installer or uninstaller run at a time. Returns 0 with *mutex to
+// close at exit (null when it could not be made), or ERROR_INSTALL_ALREADY_RUNNING.
+DWORD ClaimInstallation(HANDLE *mutex);

@@ -49,7 +49,7 @@ void LogLine(const char *format, ...)
     WriteLogText(line, length);
 }
 
-DWORD OpenInstallLog(const char *commandLine, void (*logFailed)(void))
+DWORD OpenInstallLog(const char *program, const char *commandLine, void (*logFailed)(void))
 {
     LogFailed = logFailed;
     if (State.LogPath[0] == '\0')
@@ -63,7 +63,7 @@ DWORD OpenInstallLog(const char *commandLine, void (*logFailed)(void))
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
-    LogLine("Quillet setup " QUILLET_VERSION_TEXT ", started %04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+    LogLine("%s " QUILLET_VERSION_TEXT ", started %04u-%02u-%02u", program, now.wYear, now.wMonth, now.wDay);
     LogLine("Command line: %s", commandLine);
     LogLine("Mode: %s, shortcuts for %s", State.Silent ? "silent" : "interactive",
             State.AllUsers ? "all users" : "the current user");

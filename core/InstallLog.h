@@ -4,11 +4,12 @@
 
 #include <windows.h>
 
-// Opens State.LogPath, emptied, into State.LogHandle and writes its first lines. Returns 0 (also
+// Opens State.LogPath, emptied, into State.LogHandle and writes its first lines, the first naming
+// `program`. Returns 0 (also
 // when no log was asked for), or the Win32 error when the file cannot be written. `logFailed` is
 // called, with the log closed, when a later line cannot be written: the owner of the run's end
 // decides what that means; it does not return.
-DWORD OpenInstallLog(const char *commandLine, void (*logFailed)(void));
+DWORD OpenInstallLog(const char *program, const char *commandLine, void (*logFailed)(void));
 // One line: the time of day, then `format` filled in the way of wsprintfA. Nothing without a log.
 void LogLine(const char *format, ...);
 // "Exit code: N" and the file closed.

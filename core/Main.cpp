@@ -18,27 +18,6 @@ static const char INSTALL_ICON[] = "INSTALL";
 static const DWORD MAIN_WINDOW_STYLE = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN;
 static const COLORREF FILL_COLOR = RGB(0, 0, 255);
 static const COLORREF BAND_COLOR = RGB(192, 192, 192);
-static const char KERNEL_MODULE[] = "kernel32.dll";
-static const char SET_DEFAULT_DLL_DIRECTORIES[] = "SetDefaultDllDirectories";
-typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
-// One installation by this installer at a time, whichever user or session starts it.
-static const char INSTALLATION_MUTEX[] = "Global\\QuilletSetup";
-
-// Every DLL loaded from now on comes from System32 alone, never from the folder the installer was
-// started from: that is often a download folder, where anybody may have left a DLL under a
-// system name, and the installer runs with the rights to write the system's settings. The call
-// is looked up, as systems before Windows 8 without its update lack it.
-static void RestrictDllSearch(void)
-{
-    HMODULE kernel = GetModuleHandleA(KERNEL_MODULE);
-    if (kernel == NULL)
-        return;
-    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
-        (SetDefaultDllDirectoriesFunction)(void (*)(void))GetProcAddress(kernel, SET_DEFAULT_DLL_DIRECTORIES);
-    if (setDefaultDllDirectories != NULL)
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
 // The strings held from start-up, in the order they are loaded.
 static void LoadStartupStrings(void)
 {
@@ -245,19 +224,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     }
 
     // Taken before anything is shown or touched, so that a second installer started meanwhile
-    // leaves everything to the first. A mutex made by another user's run may be refused to this
-    // one with access denied: it exists all the same.
-    HANDLE running = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
-    DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || (running == NULL && error == ERROR_ACCESS_DENIED)) {
-        if (running != NULL)
-            CloseHandle(running);
+    // leaves everything to the first.
+    HANDLE running;
+    if (ClaimInstallation(&running) != ERROR_SUCCESS) {
         ShowMessage(State.Instance, State.ClassName, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
         return ERROR_INSTALL_ALREADY_RUNNING;
     }
 
     int exitCode = ERROR_INSTALL_FAILURE;
-    if (OpenInstallLog(commandLine, StopForFailedLog) != 0)
+    if (OpenInstallLog("Quillet setup", commandLine, StopForFailedLog) != 0)
         ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
     else
         exitCode = RunInstallation();

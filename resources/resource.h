@@ -13,6 +13,16 @@
 #define IDS_SWITCHES 8
 #define IDS_ALREADY_RUNNING 9
 
+/* The uninstaller's texts */
+#define IDS_UNINSTALL_CAPTION 32
+#define IDS_UNINSTALL_QUESTION_S 33
+#define IDS_UNINSTALL_DONE 34
+#define IDS_UNINSTALL_KEPT_S 35
+#define IDS_UNINSTALL_RESTART 36
+#define IDS_UNINSTALL_FAILED_S 37
+#define IDS_UNINSTALL_NOTHING_S 38
+#define IDS_UNINSTALL_REFUSED 39
+#define IDS_UNINSTALL_SWITCHES 40
 /* The script's vocabulary, language-neutral */
 #define IDS_FILES_SECTION 16
 #define IDS_GROUP_SECTION 17

@@ -13,7 +13,8 @@ case "$seconds" in
 esac
 
 # Each target with the seed folder it starts from.
-declare -A seeds=([FuzzBitmapLoader]=bitmap [FuzzScriptReader]=script [FuzzInstallation]=script)
+declare -A seeds=([FuzzBitmapLoader]=bitmap [FuzzScriptReader]=script [FuzzInstallation]=script
+                  [FuzzUninstall]=record)
 
 for source in tests/fuzz/*.cpp; do
     target=$(basename "$source" .cpp)

@@ -23,17 +23,21 @@ ctest --preset host
 echo "== fuzzing"
 bash scripts/fuzz.sh 30
 
-echo "== setup.exe"
+echo "== setup.exe and Unquil.exe"
 cmake --preset win32 >/dev/null
 cmake --build --preset win32 -j "$jobs"
-file build/win32/setup.exe | grep -q 'PE32 executable (GUI) Intel 80386' || {
-    echo "setup.exe is not a 32-bit GUI executable: $(file build/win32/setup.exe)"
-    exit 1
-}
+for program in setup Unquil; do
+    file "build/win32/$program.exe" | grep -q 'PE32 executable (GUI) Intel 80386' || {
+        echo "$program.exe is not a 32-bit GUI executable: $(file "build/win32/$program.exe")"
+        exit 1
+    }
+done
 
-echo "== setup.exe's manifest, version information and reproducible bytes"
+echo "== the programs' manifests, version information and reproducible bytes"
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/win32/CMakeCache.txt)
-/usr/bin/python3 tests/release/resources.py build/win32/setup.exe "$version"
+for program in setup Unquil; do
+    /usr/bin/python3 tests/release/resources.py "build/win32/$program.exe" "$version"
+done
 /usr/bin/python3 tests/release/winget.py build/win32/setup.exe "$version"
 bash tests/release/reproducible.sh
 

@@ -2,8 +2,8 @@
 # The release's package manager manifest: the distribution folder zipped with the setup.exe being
 # released (built or signed), and the three manifest files for it, written into build/winget/.
 #   scripts/winget-manifest.sh [--setup EXE] [--url URL] [--out DIR] DISTRIBUTION
-# Without --setup, the folder's own setup.exe, or else build/win32/setup.exe. samples/ is taken as
-# the demo lays it out, with the two programs the win32 build makes from samples/src.
+# Without --setup, the folder's own setup.exe, or else build/win32/setup.exe. samples/ is taken with
+# the editor's stand-in the win32 build makes from samples/src and the real uninstaller, Unquil.exe.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -25,14 +25,14 @@ folder=$(mktemp -d "${TMPDIR:-/tmp}/quillet-winget-XXXXXX")
 trap 'rm -rf "$folder"' EXIT
 if [ "$(cd "$distribution" && pwd -P)" = "$(cd "$repo/samples" && pwd -P)" ]; then
     built="$repo/build/win32"
-    if [ ! -f "$built/samples/Quillet.exe" ] || [ ! -f "$built/samples/Unquil.exe" ] ||
+    if [ ! -f "$built/samples/Quillet.exe" ] || [ ! -f "$built/Unquil.exe" ] ||
        { [ -z "$setup" ] && [ ! -f "$built/setup.exe" ]; }; then
         bash "$repo/scripts/install-deps.sh" >&2
         (cd "$repo" && cmake --preset win32 >/dev/null &&
-            cmake --build --preset win32 --target setup sample_Quillet sample_Unquil -j 2 >/dev/null)
+            cmake --build --preset win32 --target setup sample_Quillet Unquil -j 2 >/dev/null)
     fi
     find "$repo/samples" -maxdepth 1 -type f ! -name '.*' ! -name '*.sh' -exec cp -p {} "$folder/" \;
-    cp -p "$built/samples/Quillet.exe" "$built/samples/Unquil.exe" "$folder/"
+    cp -p "$built/samples/Quillet.exe" "$built/Unquil.exe" "$folder/"
 else
     cp -pR "$distribution/." "$folder/"
 fi

@@ -117,6 +117,11 @@ static int EncodeField(char *out, int capacity, int at, const BYTE *bytes, int c
     return at;
 }
 
+int EncodeRecordText(char *out, int capacity, int at, const char *text)
+{
+    return EncodeField(out, capacity, at, (const BYTE *)text, (int)strlen(text));
+}
+
 static int HexValue(char c)
 {
     if (c >= '0' && c <= '9')
@@ -286,7 +291,7 @@ DWORD LoadInstallRecord(HGLOBAL *handle, char **text)
     char *bytes = NULL;
     // A record takes some kilobytes; anything far larger is none of ours.
     if (size < 0 || size >= RECORD_SIZE_LIMIT)
-        result = ERROR_BADKEY;
+        result = ERROR_FILE_INVALID;
     else if ((block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size + RECORD_GROWTH)) == NULL ||
              (bytes = (char *)GlobalLock(block)) == NULL)
         result = ERROR_NOT_ENOUGH_MEMORY;
@@ -295,7 +300,7 @@ DWORD LoadInstallRecord(HGLOBAL *handle, char **text)
     CloseHandle(file);
     // A NUL inside would end the text early: such a record is no record of ours.
     if (result == ERROR_SUCCESS && strlen(bytes) != (size_t)size)
-        result = ERROR_BADKEY;
+        result = ERROR_FILE_INVALID;
     if (result != ERROR_SUCCESS) {
         if (block != NULL) {
             if (bytes != NULL)

@@ -54,6 +54,9 @@ DWORD LoadInstallRecord(HGLOBAL *handle, char **text);
 // into `out` of `capacity`; moves *cursor past it. Returns the field's length, or -1 when it did
 // not fit or is not well formed.
 int NextRecordField(const char **cursor, const char *end, char *out, int capacity);
+// Appends `text` encoded as the record holds it to `out` of `capacity` at `at`; returns the new
+// length, or -1 when it does not fit.
+int EncodeRecordText(char *out, int capacity, int at, const char *text);
 // Decodes `count` bytes of encoded record text at `text` into `out`; returns the length or -1.
 int DecodeRecordText(const char *text, int count, char *out, int capacity);
 // The root key named at the start of a record key ("HKLM\...", "HKCR\...", "HKCU\..."); the rest of

@@ -200,3 +200,59 @@ LONG AmendRegistryValue(HKEY root, const char *path, const char *valueName, DWOR
 {
     return SetRegistryValue(root, path, valueName, type, data, byteCount, FALSE);
 }
+
+LONG ReadRegistryData(HKEY root, const char *path, const char *valueName, DWORD *type, BYTE *data, DWORD *size)
+{
+    HKEY key;
+    LONG result = OpenKeyPath(root, path, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+        result = RegQueryValueExA(key, valueName, NULL, type, data, size);
+        CloseKeyChain();
+    }
+    return result;
+}
+
+LONG DeleteRegistryValue(HKEY root, const char *path, const char *valueName)
+{
+    HKEY key;
+    LONG result = OpenKeyPath(root, path, REGISTRY_ACCESS, &key);
+    if (result == ERROR_SUCCESS) {
+        result = RegDeleteValueA(key, valueName);
+        CloseKeyChain();
+    }
+    const char *name = valueName != NULL && valueName[0] != '\0' ? valueName : "(default)";
+    LogLine("Registry value deleted (result %ld): %s\\%s [%s]", result, RootName(root), path, name);
+    return result;
+}
+
+LONG DeleteEmptyRegistryKey(HKEY root, const char *path)
+{
+    HKEY key;
+    LONG result = OpenKeyPath(root, path, REGISTRY_ACCESS, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    DWORD keys = 0, values = 0;
+    result = RegQueryInfoKeyA(key, NULL, NULL, NULL, &keys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+    CloseKeyChain();
+    if (result == ERROR_SUCCESS && (keys != 0 || values != 0))
+        result = ERROR_DIR_NOT_EMPTY;
+    // Deleted through its parent, which the walk opens; a key of the root itself has the root.
+    if (result == ERROR_SUCCESS) {
+        char parent[PATH_CAPACITY];
+        int length = CopyString(parent, PATH_CAPACITY, path);
+        while (length > 0 && parent[length - 1] != KEY_SEPARATOR)
+            length--;
+        const char *name = path + length;
+        parent[length > 0 ? length - 1 : 0] = '\0';
+        HKEY parentKey = root;
+        if (length > 0)
+            result = OpenKeyPath(root, parent, REGISTRY_ACCESS, &parentKey);
+        if (result == ERROR_SUCCESS) {
+            result = RegDeleteKeyA(parentKey, name);
+            if (length > 0)
+                CloseKeyChain();
+        }
+    }
+    LogLine("Registry key deleted (result %ld): %s\\%s", result, RootName(root), path);
+    return result;
+}

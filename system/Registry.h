@@ -18,6 +18,12 @@ LONG WriteRegistryValue(HKEY root, const char *path, const char *valueName, DWOR
 // so the uninstaller leaves it as it is.
 LONG AmendRegistryValue(HKEY root, const char *path, const char *valueName, DWORD type, const BYTE *data,
                         DWORD byteCount);
+// Reads value `valueName` with its type, at most *size bytes into `data`; *size gets the count.
+LONG ReadRegistryData(HKEY root, const char *path, const char *valueName, DWORD *type, BYTE *data, DWORD *size);
+// Deletes value `valueName` of the key `path`. Same results.
+LONG DeleteRegistryValue(HKEY root, const char *path, const char *valueName);
+// Deletes the key `path` when it holds no value and no key any more; ERROR_DIR_NOT_EMPTY otherwise.
+LONG DeleteEmptyRegistryKey(HKEY root, const char *path);
 // Opens every component of `path` below `root`; *outKey is the deepest key, in the KeyChain.
 LONG OpenKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey);
 // The same walk, creating the components that do not exist.

@@ -1,36 +1,43 @@
 #!/usr/bin/env bash
 # Reproducible bytes: one commit, cloned into two folders at paths of different lengths and built
-# there with the win32 preset (setup.exe alone) under a different time zone, locale and umask, gives
-# byte-identical setup.exe files. When the working tree is that commit unchanged, its own
-# build/win32/setup.exe must match too.
+# there with the win32 preset (setup.exe and Unquil.exe alone) under a different time zone, locale
+# and umask, gives byte-identical programs. When the working tree is that commit unchanged, its own
+# build/win32 programs must match too.
 #   tests/release/reproducible.sh [COMMIT]    (default HEAD)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 commit=$(git -C "$root" rev-parse --verify "${1:-HEAD}^{commit}")
 work=$(mktemp -d "${TMPDIR:-/tmp}/quillet-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+programs=(setup Unquil)
 
-build_clone() {  # folder, then the environment to build in
+build_clone() {  # folder, then the environment to build in; prints one hash per program
     local folder=$1; shift
     git clone -q --no-checkout "$root" "$folder"
     git -C "$folder" -c advice.detachedHead=false checkout -q "$commit"
     (cd "$folder" && env "$@" cmake --preset win32 >/dev/null &&
-        env "$@" cmake --build --preset win32 --target setup -j 2 >/dev/null)
-    sha256sum "$folder/build/win32/setup.exe" | cut -d' ' -f1
+        env "$@" cmake --build --preset win32 --target "${programs[@]}" -j 2 >/dev/null)
+    for program in "${programs[@]}"; do
+        sha256sum "$folder/build/win32/$program.exe" | cut -d' ' -f1
+    done
 }
 
 first=$(build_clone "$work/a" TZ=UTC LC_ALL=C)
 second=$(umask 077; build_clone "$work/second/a-much-longer-folder-name" TZ=Pacific/Kiritimati LC_ALL=C.UTF-8)
-echo "reproducible: ${commit:0:12} $first (clone 1)"
-echo "reproducible: ${commit:0:12} $second (clone 2)"
+echo "reproducible: ${commit:0:12} $(echo $first) (clone 1)"
+echo "reproducible: ${commit:0:12} $(echo $second) (clone 2)"
 if [ "$first" != "$second" ]; then
-    echo "reproducible: the two clean builds of setup.exe differ:"
-    cmp -l "$work/a/build/win32/setup.exe" "$work/second/a-much-longer-folder-name/build/win32/setup.exe" | head -20
+    echo "reproducible: the two clean builds differ:"
+    for program in "${programs[@]}"; do
+        cmp -l "$work/a/build/win32/$program.exe" \
+            "$work/second/a-much-longer-folder-name/build/win32/$program.exe" | head -20
+    done
     exit 1
 fi
 if [ -z "$(git -C "$root" status --porcelain --untracked-files=no)" ] &&
-   [ "$(git -C "$root" rev-parse HEAD)" = "$commit" ] && [ -f "$root/build/win32/setup.exe" ]; then
-    own=$(sha256sum "$root/build/win32/setup.exe" | cut -d' ' -f1)
-    echo "reproducible: ${commit:0:12} $own (build/win32)"
-    [ "$own" = "$first" ] || { echo "reproducible: build/win32/setup.exe differs from the clean builds"; exit 1; }
+   [ "$(git -C "$root" rev-parse HEAD)" = "$commit" ] && [ -f "$root/build/win32/setup.exe" ] &&
+   [ -f "$root/build/win32/Unquil.exe" ]; then
+    own=$(for program in "${programs[@]}"; do sha256sum "$root/build/win32/$program.exe" | cut -d' ' -f1; done)
+    echo "reproducible: ${commit:0:12} $(echo $own) (build/win32)"
+    [ "$own" = "$first" ] || { echo "reproducible: build/win32 differs from the clean builds"; exit 1; }
 fi

@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
-"""What Windows reads of setup.exe before running it, as wrestool extracts it: the application
+"""What Windows reads of setup.exe or Unquil.exe before running it, as wrestool extracts it: the application
 manifest (type 24, id 1) must be well-formed XML asking for elevation, naming the supported systems,
 system DPI aware and without a common-controls 6 dependency (Windows refuses to start a program
 whose manifest does not parse; Wine is lenient); the version information (type 16, id 1) must carry
 the CMake project's version and the names Explorer shows.
-    tests/release/resources.py SETUP_EXE PROJECT_VERSION"""
+    tests/release/resources.py PROGRAM_EXE PROJECT_VERSION"""
+import os
 import struct
 import subprocess
 import sys
@@ -14,8 +15,8 @@ SUPPORTED_OS = {  # Vista, 7, 8, 8.1, 10 and 11
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
     "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
-STRINGS = {"FileDescription": "Quillet setup", "ProductName": "Quillet",
-           "OriginalFilename": "setup.exe", "InternalName": "setup.exe"}
+# What Explorer shows of each program, by its file name.
+DESCRIPTIONS = {"setup.exe": "Quillet setup", "Unquil.exe": "Quillet uninstaller"}
 FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
 
 
@@ -63,7 +64,7 @@ def version_blocks(data, offset, end):
         offset = (offset + length + 3) & ~3
 
 
-def version_problems(data, version):
+def version_problems(data, version, program):
     (key, fixed, children), = version_blocks(data, 0, len(data))
     numbers = [int(n) for n in version.split(".")] + [0] * (4 - len(version.split(".")))
     expected = [(numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3]]
@@ -79,7 +80,8 @@ def version_problems(data, version):
         if name == "StringFileInfo":
             for _, _, values in tables:
                 strings.update({k: v.decode("utf-16-le").rstrip("\0") for k, v, _ in values})
-    wanted = dict(STRINGS, FileVersion=version, ProductVersion=version)
+    wanted = dict(FileDescription=DESCRIPTIONS[program], ProductName="Quillet", OriginalFilename=program,
+                  InternalName=program, FileVersion=version, ProductVersion=version)
     for name, text in wanted.items():
         if strings.get(name) != text:
             problems.append(f"{name} is {strings.get(name)!r}, not {text!r}")
@@ -90,7 +92,7 @@ def main():
     exe, version = sys.argv[1:3]
     manifest, version_info = resource(exe, 24), resource(exe, 16)
     problems = ((manifest_problems(manifest) if manifest else ["no manifest (type 24, id 1)"]) +
-                (version_problems(version_info, version) if version_info else ["no version information (type 16, id 1)"]))
+                (version_problems(version_info, version, os.path.basename(exe)) if version_info else ["no version information (type 16, id 1)"]))
     for problem in problems:
         print(f"resources: {problem}")
     if not problems:
