@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds both builds and runs every test: the host build's unit and whole-installation tests
+# Builds both builds and runs every test: the set-up script's own test, the host build's unit and
+# whole-installation tests
 # (with AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer), a bounded fuzzing run of
 # the script reader and the bitmap loader, setup.exe's manifest and version information, two clean
 # builds of the commit that must give the same setup.exe, then setup.exe end to end under Wine
@@ -8,10 +9,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
-bash scripts/check-machine.sh
 
 echo "== the set-up script against stand-in package tools"
 /usr/bin/python3 -m unittest discover -s tests/setup -q
+
+bash scripts/check-machine.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

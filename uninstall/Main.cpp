@@ -386,17 +386,26 @@ static int IsInRecord(const char *path)
            strstr(Work.Text, needle) != NULL;
 }
 
-// What is left in a directory of the installation that cannot go: whatever the record does not
-// name was added since, and is the user's.
-static void KeepAdded(const char *directory)
+// Whether `name` ends with `suffix`.
+static int EndsWith(const char *name, const char *suffix)
 {
+    int length = (int)strlen(name), suffixLength = (int)strlen(suffix);
+    return length > suffixLength && strcmp(name + length - suffixLength, suffix) == 0;
+}
+
+// What is left in a directory of the installation that cannot go: whatever the record does not
+// name was added since, and is the user's; what the installer leaves beside a file is not. Returns
+// how many such entries there are.
+static int KeepAdded(const char *directory)
+{
+    int added = 0;
     char pattern[PATH_CAPACITY];
     if (FormBeside(pattern, directory, "\\*") != 0)
-        return;
+        return added;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
-        return;
+        return added;
     do {
         char path[PATH_CAPACITY];
         int length = CopyString(path, PATH_CAPACITY, directory);
@@ -404,10 +413,13 @@ static void KeepAdded(const char *directory)
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0 ||
             AppendString(path, PATH_CAPACITY, length, found.cFileName) != length + (int)strlen(found.cFileName))
             continue;
-        if (!IsInRecord(path))
-            Keep(path, "added since the installation");
+        if (IsInRecord(path) || EndsWith(path, ASIDE_SUFFIX) || EndsWith(path, TEMPORARY_SUFFIX))
+            continue;
+        Keep(path, "added since the installation");
+        added++;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+    return added;
 }
 
 // A directory the installation made goes when nothing else is in it; one that still holds files in
@@ -431,11 +443,11 @@ static int RemoveRecordedDirectory(const char *path, const char *)
         return 0;
     }
     DWORD error = GetLastError();
-    if (error == ERROR_DIR_NOT_EMPTY && Work.RestartNeeded && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogLine("Directory removed at the next restart: %s", path);
-    else if (error == ERROR_DIR_NOT_EMPTY)
-        KeepAdded(path);
-    else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+    // Emptied by the restart when what is left in it is the files in use, moved aside.
+    if (error == ERROR_DIR_NOT_EMPTY) {
+        if (KeepAdded(path) == 0 && Work.RestartNeeded && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+            LogLine("Directory removed at the next restart: %s", path);
+    } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
         Fail(path, "cannot be removed", error);
     return 0;
 }
@@ -503,8 +515,17 @@ static int RestoreRecordedValue(const char *key, const char *raw)
     }
     result = hadBefore ? AmendRegistryValue(root, path, name, beforeType, (const BYTE *)before, (DWORD)beforeCount)
                        : DeleteRegistryValue(root, path, name);
-    if (result != ERROR_SUCCESS)
-        Fail(key, hadBefore ? "cannot be given back" : "cannot be deleted", (DWORD)result);
+    if (result != ERROR_SUCCESS) {
+        // Shown as the registry editor names it: the key, and the value's name in brackets.
+        char item[RECORD_FIELD_CAPACITY];
+        int length = CopyString(item, RECORD_FIELD_CAPACITY, copy);
+        if (name[0] != '\0') {
+            length = AppendString(item, RECORD_FIELD_CAPACITY, length, " [");
+            length = AppendString(item, RECORD_FIELD_CAPACITY, length, name);
+            AppendString(item, RECORD_FIELD_CAPACITY, length, "]");
+        }
+        Fail(item, hadBefore ? "cannot be given back" : "cannot be deleted", (DWORD)result);
+    }
     return 0;
 }
 

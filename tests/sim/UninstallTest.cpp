@@ -193,7 +193,7 @@ TEST_F(UninstallTest, FailuresAreReportedAndTheRecordKeptForAnotherTry)
     };
     const std::vector<Row> rows = {
         { "a value that cannot be given back", [] { sim::FailRegistryWrite(OPEN_COMMAND); },
-          std::string("HKCR\\") + OPEN_COMMAND + "|" },
+          std::string("HKCR\\") + OPEN_COMMAND },
         { "a file that can be neither deleted nor moved aside",
           [] {
               sim::RunProgram(TARGET + "\\Quillet.exe");
