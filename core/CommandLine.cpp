@@ -1,16 +1,21 @@
-// The installer's switches. Without any the run is the interactive one; with them a deployment
-// tool can install without anybody at the machine:
+// What both programs do the same way for the callers that start them. The installer's switches
+// (without any the run is the interactive one; with them a deployment tool can install without
+// anybody at the machine):
 //   /S  /NOASSOCIATE  /ALLUSERS  /LOG=FILE  /D=DIR  /?
-// Names are matched without regard to case, in any order; a value may be quoted to hold blanks;
-// /D= comes last and takes the rest of the line, blanks included.
+// and the uninstaller's: /S  /LOG=FILE  /?  /DIR. Names are matched without regard to case, in any
+// order; a value may be quoted to hold blanks; /D= and /DIR come last and take the rest of the line,
+// blanks included. Then one installation or removal at a time, and the log around the run.
 #include "core/CommandLine.h"
 
 #include <windows.h>
 
 #include <string.h>
 
+#include "core/InstallLog.h"
 #include "core/InstallState.h"
+#include "resources/resource.h"
 #include "script/TextHelpers.h"
+#include "ui/Messages.h"
 
 static const char SWITCH_MARK = '/';
 static const char VALUE_MARK = '=';
@@ -179,17 +184,34 @@ const char *SkipProgramName(const char *commandLine)
     return at;
 }
 
-DWORD ClaimInstallation(HANDLE *mutex)
+int RunForCaller(int switches, UINT switchesText, const char *caption, const char *program, const char *commandLine,
+                 void (*logFailed)(void), int (*run)(void))
 {
-    // A mutex made by another user's run may be refused to this one with access denied: it
-    // exists all the same.
-    *mutex = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
+    if (switches != SWITCHES_RUN) {
+        ShowMessage(State.Instance, caption, NULL, switchesText,
+                    switches == SWITCHES_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
+        return switches == SWITCHES_HELP ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
+    }
+
+    // Taken before anything is shown or touched, so that a second run started meanwhile leaves
+    // everything to the first. A mutex made by another user's run may be refused to this one with
+    // access denied: it exists all the same.
+    HANDLE running = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
     DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || (*mutex == NULL && error == ERROR_ACCESS_DENIED)) {
-        if (*mutex != NULL)
-            CloseHandle(*mutex);
-        *mutex = NULL;
+    if (error == ERROR_ALREADY_EXISTS || (running == NULL && error == ERROR_ACCESS_DENIED)) {
+        if (running != NULL)
+            CloseHandle(running);
+        ShowMessage(State.Instance, caption, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
         return ERROR_INSTALL_ALREADY_RUNNING;
     }
-    return ERROR_SUCCESS;
+
+    int exitCode = ERROR_INSTALL_FAILURE;
+    if (OpenInstallLog(program, commandLine, logFailed) != 0)
+        ShowMessageFormatted(State.Instance, caption, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
+    else
+        exitCode = run();
+    CloseInstallLog(exitCode);
+    if (running != NULL)
+        CloseHandle(running);
+    return exitCode;
 }

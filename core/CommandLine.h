@@ -21,6 +21,9 @@ int ReadUninstallSwitches(const char *commandLine);
 const char *SkipProgramName(const char *commandLine);
 // Makes every DLL loaded from now on come from System32 alone, never from the program's folder.
 void RestrictDllSearch(void);
-// Takes the mutex that lets one installer or uninstaller run at a time. Returns 0 with *mutex to
-// close at exit (null when it could not be made), or ERROR_INSTALL_ALREADY_RUNNING.
-DWORD ClaimInstallation(HANDLE *mutex);
+// The frame both programs run in, for `switches` as read: the list of switches (string
+// `switchesText`) when asked for or when one is bad; otherwise one installation or removal at a
+// time, the log (naming `program`; `logFailed` as OpenInstallLog takes it), `run`, and the log's
+// last line. Boxes carry `caption`. Returns the exit code.
+int RunForCaller(int switches, UINT switchesText, const char *caption, const char *program, const char *commandLine,
+                 void (*logFailed)(void), int (*run)(void));

@@ -215,29 +215,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     memset(&State, 0, sizeof State);
     State.Instance = instance;
     LoadStartupStrings();
-
-    int switches = ReadSwitches(commandLine);
-    if (switches != SWITCHES_RUN) {
-        ShowMessage(State.Instance, State.ClassName, NULL, IDS_SWITCHES,
-                    switches == SWITCHES_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
-        return switches == SWITCHES_HELP ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-    }
-
-    // Taken before anything is shown or touched, so that a second installer started meanwhile
-    // leaves everything to the first.
-    HANDLE running;
-    if (ClaimInstallation(&running) != ERROR_SUCCESS) {
-        ShowMessage(State.Instance, State.ClassName, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
-        return ERROR_INSTALL_ALREADY_RUNNING;
-    }
-
-    int exitCode = ERROR_INSTALL_FAILURE;
-    if (OpenInstallLog("Quillet setup", commandLine, StopForFailedLog) != 0)
-        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
-    else
-        exitCode = RunInstallation();
-    CloseInstallLog(exitCode);
-    if (running != NULL)
-        CloseHandle(running);
-    return exitCode;
+    return RunForCaller(ReadSwitches(commandLine), IDS_SWITCHES, State.ClassName, "Quillet setup", commandLine,
+                        StopForFailedLog, RunInstallation);
 }

@@ -587,7 +587,7 @@ static int ShowReport(UINT id, const char *argument, UINT type)
     return ShowMessageFormatted(State.Instance, State.CaptionText, NULL, id, argument, type);
 }
 
-static int Uninstall(void)
+static int RemoveInstallation(void)
 {
     DWORD error = LoadWork();
     char record[PATH_CAPACITY];
@@ -642,6 +642,13 @@ static int Uninstall(void)
     return ERROR_SUCCESS;
 }
 
+static int Uninstall(void)
+{
+    int exitCode = RemoveInstallation();
+    FreeWork();
+    return exitCode;
+}
+
 static void StopForFailedUninstallLog(void)
 {
     if (!State.Silent)
@@ -658,25 +665,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     LoadStringA(instance, IDS_UNINSTALL_CAPTION, State.CaptionText, VALUE_CAPACITY);
     // The directory holds blanks and comes unquoted: the raw command line, not the C runtime's split.
     const char *commandLine = SkipProgramName(GetCommandLineA());
-    int switches = ReadUninstallSwitches(commandLine);
-    if (switches != SWITCHES_RUN) {
-        ShowMessage(State.Instance, State.CaptionText, NULL, IDS_UNINSTALL_SWITCHES,
-                    switches == SWITCHES_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
-        return switches == SWITCHES_HELP ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-    }
-    HANDLE running;
-    if (ClaimInstallation(&running) != ERROR_SUCCESS) {
-        ShowMessage(State.Instance, State.CaptionText, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
-        return ERROR_INSTALL_ALREADY_RUNNING;
-    }
-    int exitCode = ERROR_INSTALL_FAILURE;
-    if (OpenInstallLog("Quillet uninstaller", commandLine, StopForFailedUninstallLog) != 0)
-        ShowMessageFormatted(State.Instance, State.CaptionText, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
-    else
-        exitCode = Uninstall();
-    FreeWork();
-    CloseInstallLog(exitCode);
-    if (running != NULL)
-        CloseHandle(running);
-    return exitCode;
+    return RunForCaller(ReadUninstallSwitches(commandLine), IDS_UNINSTALL_SWITCHES, State.CaptionText,
+                        "Quillet uninstaller", commandLine, StopForFailedUninstallLog, Uninstall);
 }
