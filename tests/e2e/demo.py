@@ -46,14 +46,15 @@ def usable_display():
 
 
 def sample_files(build):
-    """The distribution: every plain file at the top of samples/ but its scripts, the stand-in
-    programs the win32 build made from samples/src, and setup.exe."""
+    """The distribution: every plain file at the top of samples/ but its scripts, the editor's
+    stand-in the win32 build made from samples/src, the real uninstaller and setup.exe."""
     files = [os.path.join(SAMPLES, name) for name in sorted(os.listdir(SAMPLES))
              if os.path.isfile(os.path.join(SAMPLES, name)) and not name.startswith(".")
              and not name.endswith(".sh")]
     built = os.path.join(build, "samples")
-    files += [os.path.join(built, name) for name in sorted(os.listdir(built)) if name.endswith(".exe")]
-    return files + [os.path.join(build, "setup.exe")]
+    files += [os.path.join(built, name) for name in sorted(os.listdir(built))
+              if name.endswith(".exe") and name != "Unquil.exe"]
+    return files + [os.path.join(build, "Unquil.exe"), os.path.join(build, "setup.exe")]
 
 
 def add_payload(dist_host):
