@@ -19,18 +19,17 @@
 static const char PATH_SEPARATOR = '\\';
 static const char LIST_SEPARATOR[] = "\n";
 static const char LIST_MORE[] = "\n...";
-// The registry places an installation writes, and so the only ones the uninstaller touches.
-static const char *const HKLM_KEYS[] = {
-    "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quillet.exe",
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\",
-};
+// The registry places an installation writes, and so the only ones the uninstaller touches: the
+// editor's application path, its uninstall entry (a key of the list of entries), the text file type
+// and the suffix keys.
+static const char APP_PATH_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quillet.exe";
+static const char UNINSTALL_ENTRIES_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 static const char TEXT_FILE_KEY[] = "txtfile";
 
 enum {
     ERROR_RESTART_COMPLETES = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED: removed, a restart completes it
     // The list of items in the report: what fits beside the text in a message box.
     LIST_CAPACITY = PATH_CAPACITY,
-    UNINSTALL_TEXT_CAPACITY = 512,
 };
 
 // What the removal came to, for the report and the exit code.
@@ -117,9 +116,9 @@ static int DirectoryIsOurs(const char *path)
 static int RegistryKeyIsOurs(HKEY root, const char *path)
 {
     if (root == HKEY_LOCAL_MACHINE) {
-        return SamePathPrefix(path, HKLM_KEYS[0], (int)strlen(HKLM_KEYS[0]) + 1) ||
-               (IsBelowDirectory(path, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall") &&
-                strchr(path + strlen(HKLM_KEYS[1]), PATH_SEPARATOR) == NULL);
+        return SamePathPrefix(path, APP_PATH_KEY, (int)sizeof APP_PATH_KEY) ||
+               (IsBelowDirectory(path, UNINSTALL_ENTRIES_KEY) &&
+                strchr(path + sizeof UNINSTALL_ENTRIES_KEY, PATH_SEPARATOR) == NULL);
     }
     // The text file type's keys, and one key for each suffix.
     return root == HKEY_CLASSES_ROOT &&
