@@ -116,6 +116,19 @@ TEST_F(DeploymentTest, ASilentRunAsksNobodyTakesEveryDefaultAndLogsEveryEffect)
     ExpectNothingHeld();
 }
 
+TEST_F(DeploymentTest, ASilentUpgradeWhileTheEditorRunsIsCompleteAndLogsTheFileMovedAside)
+{
+    ASSERT_EQ(Run("/S"), ERROR_SUCCESS);
+    sim::PutFile("C:\\DIST\\Quillet.exe", std::string(21000, 'N'));
+    sim::RunProgram(TARGET + "\\Quillet.exe");
+    ResetRun();
+
+    EXPECT_EQ(Run("/S /LOG=C:\\setup.log"), ERROR_SUCCESS);
+    EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), std::string(21000, 'N'));
+    EXPECT_TRUE(Logged(LogLines(),
+                       "File in use moved aside: " + TARGET + "\\Quillet.exe.~old (deleted at the next restart)"));
+}
+
 TEST_F(DeploymentTest, SilentAnswersFollowTheSwitches)
 {
     // No to the question: the text file type is left as it was.
