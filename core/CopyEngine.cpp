@@ -112,7 +112,8 @@ static int PutBackAside(void)
 static int MoveAside(void)
 {
     char aside[PATH_CAPACITY];
-    if (FormSiblingPath(aside, ASIDE_SUFFIX) != 0 || !MoveFileExA(State.DestinationPath, aside, MOVEFILE_REPLACE_EXISTING))
+    if (FormSiblingPath(aside, ASIDE_SUFFIX) != 0 ||
+        !MoveFileExA(State.DestinationPath, aside, MOVEFILE_REPLACE_EXISTING))
         return -1;
     CopyString(State.AsidePath, PATH_CAPACITY, aside);
     return 0;

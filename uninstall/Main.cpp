@@ -108,9 +108,9 @@ static int LinkIsOurs(const char *path)
 
 static int DirectoryIsOurs(const char *path)
 {
-    return !HasDotComponent(path) && (SamePathPrefix(path, Work.Directory, VALUE_CAPACITY) ||
-                                      IsBelowDirectory(path, Work.Directory) ||
-                                      (Work.Group[0] != '\0' && SamePathPrefix(path, Work.Group, RECORD_FIELD_CAPACITY)));
+    return !HasDotComponent(path) &&
+           (SamePathPrefix(path, Work.Directory, VALUE_CAPACITY) || IsBelowDirectory(path, Work.Directory) ||
+            (Work.Group[0] != '\0' && SamePathPrefix(path, Work.Group, RECORD_FIELD_CAPACITY)));
 }
 
 static int RegistryKeyIsOurs(HKEY root, const char *path)
@@ -146,7 +146,8 @@ static int VisitSection(const char *section, RecordVisitor visit, int backwards)
         if (line.KeyLength == 0 && line.ValueStart == NULL)
             continue;
         char key[RECORD_FIELD_CAPACITY];
-        if (line.ValueStart == NULL || DecodeRecordText(Work.Text + at, line.KeyLength, key, RECORD_FIELD_CAPACITY) < 0 ||
+        if (line.ValueStart == NULL ||
+            DecodeRecordText(Work.Text + at, line.KeyLength, key, RECORD_FIELD_CAPACITY) < 0 ||
             visit(key, line.ValueStart) != 0)
             return -1;
     }
@@ -303,7 +304,8 @@ static int ReadFileLine(const char *raw, int *existedBefore, DWORD *size, FILETI
     const char *end = ValueEnd(raw);
     char state[16], number[16], time[24];
     const char *cursor = raw;
-    if (NextRecordField(&cursor, end, state, sizeof state) < 0 || NextRecordField(&cursor, end, number, sizeof number) < 0 ||
+    if (NextRecordField(&cursor, end, state, sizeof state) < 0 ||
+        NextRecordField(&cursor, end, number, sizeof number) < 0 ||
         NextRecordField(&cursor, end, time, sizeof time) != 16)
         return -1;
     *existedBefore = strcmp(state, RECORD_OLD_FILE) == 0;
@@ -365,7 +367,8 @@ static int RemoveRecordedLink(const char *path, const char *)
     WIN32_FIND_DATAA found;
     if (LookAt(path, &found) != ERROR_SUCCESS)
         return 0;
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) || PassesReparsePoint(path)) {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        PassesReparsePoint(path)) {
         Keep(path, "a link or junction put in its place");
         return 0;
     }
