@@ -222,13 +222,32 @@ static DWORD LookAt(const char *path, WIN32_FIND_DATAA *found)
     return ERROR_SUCCESS;
 }
 
-// Whether any directory between the installation's roots and `path` is a reparse point (a junction
-// a user made to send the removal elsewhere).
+// Where the directories to look at for `path` begin: at the installation's own directory or group
+// themselves (a user may have put a junction in their place), or below the desktop or the Windows
+// directory, which are the system's and may be links of its own.
+static int FirstOwnComponent(const char *path)
+{
+    const struct {
+        const char *Place;
+        int Itself;
+    } places[] = { { Work.Directory, TRUE }, { Work.Group, TRUE }, { Work.Desktop, FALSE },
+                   { Work.WindowsDirectory, FALSE } };
+    for (const auto &place : places) {
+        int length = (int)strlen(place.Place);
+        if (length > 0 && (IsBelowDirectory(path, place.Place) || SamePathPrefix(path, place.Place, length + 1)))
+            return place.Itself ? length : length + 1;
+    }
+    return (int)strlen(path);
+}
+
+// Whether a directory of the installation's on the way to `path` is a reparse point (a junction a
+// user made to send the removal elsewhere).
 static int PassesReparsePoint(const char *path)
 {
     char prefix[PATH_CAPACITY];
     int length = CopyString(prefix, PATH_CAPACITY, path);
-    for (int i = length - 1; i > 2; i--) {
+    int first = FirstOwnComponent(path);
+    for (int i = length - 1; i >= first; i--) {
         if (prefix[i] != PATH_SEPARATOR)
             continue;
         prefix[i] = '\0';
@@ -606,9 +625,7 @@ static int RemoveInstallation(void)
     }
     // Every place the record names is checked before the first is touched.
     if (VisitSection(RECORD_FILES, CheckFile, FALSE) != 0 || VisitSection(RECORD_LINKS, CheckLink, FALSE) != 0 ||
-        VisitSection(RECORD_VALUES, CheckRegistryValue, FALSE) != 0 || PassesReparsePoint(Work.Directory) ||
-        (GetFileAttributesA(Work.Directory) != INVALID_FILE_ATTRIBUTES &&
-         (GetFileAttributesA(Work.Directory) & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        VisitSection(RECORD_VALUES, CheckRegistryValue, FALSE) != 0) {
         LogLine("Installation record refused: it names places outside the installation");
         ShowReport(IDS_UNINSTALL_REFUSED, "", MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
