@@ -661,9 +661,8 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                                                                                              ErrorText(entry.error) +
                                                                                              ")") }));
             break;
-        // What only the uninstaller does: an installation never removes or copies.
+        // What only the uninstaller does: an installation never removes anything.
         case sim::JournalEntry::DirectoryRemoved:
-        case sim::JournalEntry::FileCopied:
         case sim::JournalEntry::RegistryValueDeleted:
         case sim::JournalEntry::RegistryKeyDeleted:
             break;

@@ -25,8 +25,8 @@ struct SimFailure : std::runtime_error {
 // Starts a fresh world: no handles, windows, classes, registry keys, faults, records or user.
 // Windows paths "X:\..." map to <sandbox>/X/... on the Linux file system (the folder is emptied).
 // Defaults: module C:\DIST\SETUP.EXE, command line "C:\DIST\SETUP.EXE" (the module path in quotes),
-// Windows directory C:\WINDOWS, current directory C:\DIST, temporary directory C:\TEMP\, language
-// 1033, screen 1024 x 768; C:\WINDOWS and C:\DIST exist, and C:\TEMP once GetTempPathA gives it.
+// Windows directory C:\WINDOWS, current directory C:\DIST, language 1033, screen 1024 x 768;
+// C:\WINDOWS and C:\DIST exist.
 void Reset(const std::string &sandboxDirectory);
 std::string Sandbox();
 std::string HostPath(const std::string &windowsPath);  // the Linux path a Windows path maps to
@@ -36,8 +36,6 @@ void SetWindowsDirectory(const std::string &path);
 void SetCurrentDirectory(const std::string &path);     // also decides _getdrive (0 for \\server\share)
 // What GetCommandLineA gives, raw: the program's name (quoted or not) and its arguments.
 void SetCommandLine(const std::string &commandLine);
-// What GetTempPathA gives (a backslash is added when missing); the directory is the test's to make.
-void SetTempDirectory(const std::string &path);
 void SetLanguage(LANGID language);                      // 1033, 1036 or 1040
 void SetScreenSize(int width, int height);
 // The system's DLL search: kernel32 of a system before Windows 8 without its update offers no
@@ -90,7 +88,6 @@ void FailSeek(const std::string &pathContains);                 // _llseek on a 
 // MoveFileExA with a matching existing or new name fails with `error`.
 void FailMove(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
 void FailRemoveDirectory(const std::string &pathContains, DWORD error = ERROR_ACCESS_DENIED, int times = -1);
-// (CopyFileA opens both of its files the way CreateFileA does: FailOpen, FailRead and FailWrite apply.)
 // A program started from `windowsPath`, until EndPrograms: its file cannot be opened for writing
 // (sharing violation), deleted or replaced (access denied), but it can be renamed, as under Wine and
 // Windows, and the program goes on from the new name.
@@ -194,7 +191,6 @@ struct JournalEntry {
         DirectoryRemoved,      // path; error: 0 or why RemoveDirectoryA failed
         FileDeleted,           // path; error: 0 or why DeleteFileA failed
         FileMoved,             // path: the file moved; name: its new name; error: 0 or why MoveFileExA failed
-        FileCopied,            // path: the file copied; name: the copy; bytes: how many were copied; error
         RegistryValueSet,      // path "HKEY_...\\key"; name; type; data; error
         RegistryValueDeleted,  // path "HKEY_...\\key"; name ("" the default value); error
         RegistryKeyDeleted,    // path "HKEY_...\\key\\sub-key", as asked for; error

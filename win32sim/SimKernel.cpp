@@ -74,8 +74,6 @@ struct World {
     std::string currentDirectory = "C:\\DIST";
     std::optional<std::string> commandLine;  // none: the module path in quotes
     std::string commandLineBuffer;           // what GetCommandLineA hands out
-    std::string tempDirectory = "C:\\TEMP\\";
-    bool makeTempDirectory = true;           // the default one, when first asked for
     LANGID language = 1033;
     int screenWidth = 1024, screenHeight = 768;
     DWORD lastError = 0;
@@ -537,12 +535,6 @@ void SetCurrentDirectory(const std::string &path)
 void SetCommandLine(const std::string &commandLine)
 {
     TheWorld().commandLine = commandLine;
-}
-
-void SetTempDirectory(const std::string &path)
-{
-    TheWorld().tempDirectory = path;
-    TheWorld().makeTempDirectory = false;
 }
 
 void SetLanguage(LANGID language)
@@ -1095,15 +1087,6 @@ BOOL WINAPI FlushFileBuffers(HANDLE handle)
     return TRUE;
 }
 
-// Closes a file that a call opened for itself, without a record: the call records what it did.
-static void CloseOwnFile(HANDLE handle)
-{
-    World &w = TheWorld();
-    auto found = w.files.find((uintptr_t)handle);
-    close(found->second.fd);
-    w.files.erase(found);
-}
-
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
     World &w = TheWorld();
@@ -1297,62 +1280,6 @@ BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
     return moved;
 }
 
-// The source is opened sharing reads only, as Wine opens it, so that a copy onto itself is refused
-// (ERROR_SHARING_VIOLATION) instead of emptying the file; the copy gets the source's bytes and
-// last-write time. A copy that fails on the way is deleted, so that no part of a file stands under
-// the new name as if it were the whole.
-static BOOL CopyHostFile(const std::string &existingName, const std::string &newName, BOOL failIfExists,
-                         uint64_t *copied)
-{
-    World &w = TheWorld();
-    HANDLE source = OpenHostFile(existingName, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-    if (source == INVALID_HANDLE_VALUE)
-        return FALSE;
-    HANDLE copy = OpenHostFile(newName, GENERIC_WRITE, 0, failIfExists ? CREATE_NEW : CREATE_ALWAYS);
-    if (copy == INVALID_HANDLE_VALUE) {
-        DWORD error = w.lastError;
-        CloseOwnFile(source);
-        return Fails(error);
-    }
-    std::vector<char> chunk(65536);
-    BOOL done;
-    for (;;) {
-        DWORD got = 0, put = 0;
-        done = ReadFile(source, chunk.data(), (DWORD)chunk.size(), &got, nullptr);
-        if (!done || got == 0)
-            break;
-        done = WriteFile(copy, chunk.data(), got, &put, nullptr);
-        *copied += put;
-        if (!done)
-            break;
-    }
-    FILETIME written;
-    if (done)
-        done = GetFileTime(source, nullptr, nullptr, &written) && SetFileTime(copy, nullptr, nullptr, &written);
-    DWORD error = w.lastError;
-    std::string copyHost = FileOf(copy)->hostPath;
-    CloseOwnFile(source);
-    CloseOwnFile(copy);
-    if (!done) {
-        unlink(copyHost.c_str());
-        w.creationTimes.erase(copyHost);
-        return Fails(error);
-    }
-    w.lastError = 0;
-    return TRUE;
-}
-
-BOOL WINAPI CopyFileA(LPCSTR existingName, LPCSTR newName, BOOL failIfExists)
-{
-    uint64_t copied = 0;
-    BOOL made = CopyHostFile(existingName, newName, failIfExists, &copied);
-    sim::JournalEntry entry{ sim::JournalEntry::FileCopied, existingName, newName };
-    entry.bytes = copied;
-    entry.error = made ? 0 : TheWorld().lastError;
-    sim::detail::AddJournal(entry);
-    return made;
-}
-
 DWORD WINAPI GetFileAttributesA(LPCSTR fileName)
 {
     World &w = TheWorld();
@@ -1479,24 +1406,6 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size)
         return (UINT)path.size() + 1;
     memcpy(buffer, path.c_str(), path.size() + 1);
     return (UINT)path.size();
-}
-
-DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer)
-{
-    World &w = TheWorld();
-    std::string path = w.tempDirectory;
-    if (path.empty() || !IsSeparator(path.back()))
-        path += '\\';
-    // The default directory is made when first asked for: a world that never asks for it keeps the
-    // sandbox as Reset leaves it.
-    if (w.makeTempDirectory) {
-        MakeHostDirectories(HostPathOf(path));
-        w.makeTempDirectory = false;
-    }
-    if (buffer == nullptr || size <= path.size())
-        return (DWORD)path.size() + 1;
-    memcpy(buffer, path.c_str(), path.size() + 1);
-    return (DWORD)path.size();
 }
 
 int _getdrive(void)

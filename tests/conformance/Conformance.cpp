@@ -299,65 +299,9 @@ void FileAttributes()
     CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
-// A copy takes the bytes and the last-write time; a refused one changes nothing.
-void CopyingFiles()
-{
-    const DWORD COPY_TIME = 0x01D10000, OLD_TIME = 0x01C00000;
-    char text[32];
-    MakeFile("original.txt", "original", COPY_TIME);
-    CHECK(CopyFileA(In("original.txt"), In("copy.txt"), TRUE));
-    CHECK_EQ(ReadBack("copy.txt", text), COPY_TIME);
-    CHECK_STR(text, "original");
-
-    // Refused: a name taken when that is asked for, nothing to copy, no folder for the copy, a
-    // directory in the way, the file onto itself.
-    MakeFile("taken.txt", "taken and longer", OLD_TIME);
-    SetLastError(0xDEAD);
-    CHECK(!CopyFileA(In("original.txt"), In("taken.txt"), TRUE));
-    CHECK_EQ(GetLastError(), ERROR_FILE_EXISTS);
-    CHECK_EQ(ReadBack("taken.txt", text), OLD_TIME);
-    CHECK_STR(text, "taken and longer");
-    CHECK(!CopyFileA(In("absent.txt"), In("never.txt"), FALSE));
-    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-    CHECK_EQ(GetFileAttributesA(In("never.txt")), INVALID_FILE_ATTRIBUTES);
-    CHECK(!CopyFileA(In("original.txt"), In("no folder\\copy.txt"), FALSE));
-    CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-    CHECK(!CopyFileA(In("original.txt"), In("a"), FALSE));
-    CHECK_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    CHECK(!CopyFileA(In("original.txt"), In("original.txt"), FALSE));
-    CHECK_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-    CHECK_EQ(ReadBack("original.txt", text), COPY_TIME);
-    CHECK_STR(text, "original");
-
-    // Otherwise the copy replaces what was there, whole.
-    CHECK(CopyFileA(In("original.txt"), In("taken.txt"), FALSE));
-    CHECK_EQ(ReadBack("taken.txt", text), COPY_TIME);
-    CHECK_STR(text, "original");
-}
-
-// The temporary directory ends in a backslash and exists; the command line starts with the
-// program's name, quoted or not, and stays in one place.
+// The command line starts with the program's name, quoted or not, and stays in one place.
 void ProcessTexts()
 {
-    char temp[MAX_PATH];
-    memset(temp, '#', sizeof temp);
-    DWORD length = GetTempPathA(sizeof temp, temp);
-    CHECK(length > 2 && length < MAX_PATH);
-    if (length > 2 && length < MAX_PATH) {
-        CHECK_EQ(strlen(temp), length);
-        CHECK_EQ(temp[length - 1], '\\');
-        CHECK_EQ(temp[length + 1], '#');
-        CHECK_EQ(GetFileAttributesA(temp) & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY);
-        // One short, the size it needs, its terminator counted; just enough, the length.
-        char again[MAX_PATH];
-        memset(again, '#', sizeof again);
-        CHECK_EQ(GetTempPathA(length, again), length + 1);
-        CHECK_EQ(GetTempPathA(0, NULL), length + 1);
-        CHECK_EQ(GetTempPathA(length + 1, again), length);
-        CHECK_STR(again, temp);
-        CHECK_EQ(again[length + 1], '#');
-    }
-
     const char *line = GetCommandLineA();
     CHECK(line == GetCommandLineA());
     char module[MAX_PATH];
@@ -815,7 +759,6 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     ReplacingFiles();
     RemovingDirectories();
     FileAttributes();
-    CopyingFiles();
     ProcessTexts();
     Memory();
     Strings(instance);
