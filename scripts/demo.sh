@@ -7,7 +7,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
-bash scripts/check-machine.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
-exec /usr/bin/python3 tests/e2e/demo.py "$@"
+if bash scripts/check-machine.sh; then
+  exec /usr/bin/python3 tests/e2e/demo.py "$@"
+fi
+# An emulated machine has no display of yours: the robot answers there.
+exec bash scripts/testvm.sh /usr/bin/python3 tests/e2e/demo.py --robot "$@"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need; does nothing when all are present.
+# With --guest, only those that running the Wine tests needs (scripts/testvm.sh's machine).
 # A mirror caught in the middle of a sync (an index that fails to download, amd64 and i386 twins
 # at different versions) does not stop it: the install is tried once more with the release's own
 # suite as the default release. It exits non-zero, naming the packages, when any is still missing.
@@ -16,6 +17,11 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev lib
       imagemagick icoutils liblnk-utils file valgrind xdotool python3 e2fsprogs
       fonts-wine osslsigncode openssl)
 pkgs+=(python3-jsonschema python3-yaml)  # the package manager manifest's schema check
+pkgs+=(qemu-system-x86 debootstrap)  # the emulated machine, where the kernel refuses 32-bit programs
+if [ "${1:-}" = --guest ]; then
+  pkgs=(wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick liblnk-utils file python3
+        fonts-wine e2fsprogs procps)
+fi
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
