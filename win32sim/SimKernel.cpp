@@ -1103,19 +1103,29 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     return TRUE;
 }
 
-static BOOL CreateHostDirectory(const std::string &windowsPath)
+// What making and removing a directory check first: an injected fault, a well-formed path, and a
+// path below a volume's or a share's root (the root itself is no directory of the caller's).
+static DWORD DirectoryPathError(std::vector<PathFault> &faults, const std::string &windowsPath)
 {
-    World &w = TheWorld();
     DWORD error;
-    if (ConsumeFault(w.directoryFaults, windowsPath, &error))
-        return Fails(error);
+    if (ConsumeFault(faults, windowsPath, &error))
+        return error;
     if ((error = CheckWindowsPath(windowsPath)) != 0)
-        return Fails(error);
+        return error;
     std::string root;
     std::vector<std::string> parts;
     SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
     if (parts.empty() || (root == "UNC" && parts.size() <= 2))
-        return Fails(HostIsDirectory(HostPathOf(windowsPath)) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
+        return HostIsDirectory(HostPathOf(windowsPath)) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND;
+    return 0;
+}
+
+static BOOL CreateHostDirectory(const std::string &windowsPath)
+{
+    World &w = TheWorld();
+    DWORD error = DirectoryPathError(w.directoryFaults, windowsPath);
+    if (error != 0)
+        return Fails(error);
     std::string host = HostPathOf(windowsPath);
     if (HostExists(host))
         return Fails(ERROR_ALREADY_EXISTS);
@@ -1143,17 +1153,10 @@ BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES)
 static BOOL RemoveHostDirectory(const std::string &windowsPath)
 {
     World &w = TheWorld();
-    DWORD error;
-    if (ConsumeFault(w.removeDirectoryFaults, windowsPath, &error))
+    DWORD error = DirectoryPathError(w.removeDirectoryFaults, windowsPath);
+    if (error != 0)
         return Fails(error);
-    if ((error = CheckWindowsPath(windowsPath)) != 0)
-        return Fails(error);
-    std::string root;
-    std::vector<std::string> parts;
-    SplitWindowsPath(AbsoluteWindowsPath(windowsPath), &root, &parts);
     std::string host = HostPathOf(windowsPath);
-    if (parts.empty() || (root == "UNC" && parts.size() <= 2))
-        return Fails(HostIsDirectory(host) ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND);
     DWORD attributes = HostAttributes(host);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Fails(HostIsDirectory(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);

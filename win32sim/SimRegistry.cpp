@@ -338,20 +338,28 @@ LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM
     return Walk(key, subKey, true, access, result, disposition);
 }
 
+// What a call on a key's values checks first: a live handle opened with the access it needs, a key
+// not deleted since, and no injected fault on the key's path.
+static LONG UsableKey(HKEY handle, REGSAM needed, const std::vector<std::pair<std::string, LONG>> &faults,
+                      std::shared_ptr<Key> *key, std::string *path)
+{
+    REGSAM access;
+    if (!Resolve(handle, key, path, &access))
+        return ERROR_INVALID_HANDLE;
+    if (!(access & needed))
+        return ERROR_ACCESS_DENIED;
+    if ((*key)->deleted)
+        return ERROR_KEY_DELETED;
+    return MatchingFault(faults, *path);
+}
+
 LONG WINAPI RegQueryValueExA(HKEY handle, LPCSTR valueName, LPDWORD, LPDWORD type, LPBYTE data, LPDWORD dataSize)
 {
     std::shared_ptr<Key> key;
     std::string path;
-    REGSAM access;
-    if (!Resolve(handle, &key, &path, &access))
-        return ERROR_INVALID_HANDLE;
-    if (!(access & KEY_QUERY_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (key->deleted)
-        return ERROR_KEY_DELETED;
-    LONG fault = MatchingFault(TheRegistry().queryFaults, path);
-    if (fault != ERROR_SUCCESS)
-        return fault;
+    LONG error = UsableKey(handle, KEY_QUERY_VALUE, TheRegistry().queryFaults, &key, &path);
+    if (error != ERROR_SUCCESS)
+        return error;
     auto found = key->values.find(sim::detail::Lower(valueName != nullptr ? valueName : ""));
     if (found == key->values.end())
         return ERROR_FILE_NOT_FOUND;
@@ -416,16 +424,9 @@ LONG WINAPI RegSetValueExA(HKEY handle, LPCSTR valueName, DWORD, DWORD type, con
 static LONG DeleteValue(HKEY handle, LPCSTR valueName, std::string *path)
 {
     std::shared_ptr<Key> key;
-    REGSAM access;
-    if (!Resolve(handle, &key, path, &access))
-        return ERROR_INVALID_HANDLE;
-    if (!(access & KEY_SET_VALUE))
-        return ERROR_ACCESS_DENIED;
-    if (key->deleted)
-        return ERROR_KEY_DELETED;
-    LONG fault = MatchingFault(TheRegistry().deleteFaults, *path);
-    if (fault != ERROR_SUCCESS)
-        return fault;
+    LONG error = UsableKey(handle, KEY_SET_VALUE, TheRegistry().deleteFaults, &key, path);
+    if (error != ERROR_SUCCESS)
+        return error;
     if (key->values.erase(sim::detail::Lower(valueName != nullptr ? valueName : "")) == 0)
         return ERROR_FILE_NOT_FOUND;
     key->written = Now();

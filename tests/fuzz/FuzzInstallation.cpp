@@ -5,40 +5,20 @@
 #include <windows.h>
 
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
-#include "SimControl.h"
+#include "FuzzWorld.h"
 #include "resources/resource.h"
 
 namespace {
 
 const char SHELL_FOLDERS[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
-std::string SandboxFolder()
-{
-    const char *temp = getenv("TMPDIR");
-    return std::string(temp != nullptr ? temp : "/tmp") + "/quillet-fuzz-installation-" + std::to_string(getpid());
-}
-
-void RemoveSandbox()
-{
-    std::string sandbox = SandboxFolder();
-    sim::Reset(sandbox);
-    for (const char *folder : { "/C/WINDOWS", "/C/DIST", "/C", "" })
-        rmdir((sandbox + folder).c_str());
-}
-
 // The example distribution around the script under test.
 void LayOut(const uint8_t *data, size_t size)
 {
-    sim::Reset(SandboxFolder());
-    // Registered after the stand-in's own state exists, so that it runs before that is destroyed.
-    static bool cleanupRegistered = (atexit(RemoveSandbox), true);
-    (void)cleanupRegistered;
+    ResetSandbox("installation");
     sim::PutFile("C:\\DIST\\SETUP.inf", std::string((const char *)data, size));
     sim::PutFile("C:\\DIST\\Quillet.exe", std::string(9000, 'Q'));
     sim::PutFile("C:\\DIST\\Quillet.hlp", "help");
@@ -62,14 +42,6 @@ sim::User AcceptingUser()
         sim::PressButton(dialog, name == "REGISTRATION" ? IDC_REGISTRATION_YES : IDC_DIRECTORY_INSTALL);
     };
     return user;
-}
-
-void Require(bool condition, const char *what)
-{
-    if (!condition) {
-        fprintf(stderr, "FuzzInstallation: %s\n", what);
-        abort();
-    }
 }
 
 }  // namespace

@@ -5,13 +5,10 @@
 #include <windows.h>
 
 #include <stdint.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <string>
 
-#include "SimControl.h"
+#include "FuzzWorld.h"
 
 extern "C" int WINAPI UninstallerMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show);
 
@@ -20,35 +17,11 @@ namespace {
 const char OUTSIDE[] = "C:\\Users\\me\\letter.txt";
 const char OUTSIDE_KEY[] = "Software\\Outside";
 
-std::string SandboxFolder()
-{
-    const char *temp = getenv("TMPDIR");
-    return std::string(temp != nullptr ? temp : "/tmp") + "/quillet-fuzz-uninstall-" + std::to_string(getpid());
-}
-
-void RemoveSandbox()
-{
-    std::string sandbox = SandboxFolder();
-    sim::Reset(sandbox);
-    for (const char *folder : { "/C/WINDOWS", "/C/DIST", "/C", "" })
-        rmdir((sandbox + folder).c_str());
-}
-
-void Require(bool condition, const char *what)
-{
-    if (!condition) {
-        fprintf(stderr, "FuzzUninstall: %s\n", what);
-        abort();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    sim::Reset(SandboxFolder());
-    static bool cleanupRegistered = (atexit(RemoveSandbox), true);
-    (void)cleanupRegistered;
+    ResetSandbox("uninstall");
     // An installation's files, and a user's file and key that no record may make it touch.
     sim::PutFile("C:\\Quillet\\Quillet.exe", "editor");
     sim::PutFile("C:\\Quillet\\help\\Quillet.hlp", "help");
