@@ -141,7 +141,7 @@ qemu-system-x86_64 -machine pc -accel tcg,thread=multi -cpu qemu64 -smp "$(nproc
   -drive "file=$state/scratch.img,if=virtio,format=raw" \
   -virtfs "local,path=$project,mount_tag=project,security_model=none" \
   -virtfs "local,path=$control,mount_tag=control,security_model=none" \
-  </dev/null 2>&1 | tee "$state/console.log" | sed -u '1,/^testvm: started$/d'
+  </dev/null 2>&1 | tee "$state/console.log" | sed -u -n '/testvm: started/,$p'
 
 if [ ! -s "$control/status" ]; then
   echo "testvm: the machine stopped before the command ended; its console's last lines:" >&2
