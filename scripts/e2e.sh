@@ -25,6 +25,8 @@ for client in recorder shellrun; do
     }
 done
 bash tests/release/signing.sh
+# The dry-run scenarios run the host's checker, made here where the build tools are.
+bash scripts/check-distribution.sh --build-only
 /usr/bin/python3 -m unittest discover -s tests/e2e -p 'test_*.py' -q
 
 # A leg runs when nothing is named or when a name selects one of its scenarios.

@@ -7,7 +7,7 @@
 #
 # The machine: this release of Debian (debootstrap from the machine's own mirror), its kernel, and
 # the packages `install-deps.sh --guest` names, as one disk image kept in $QUILLET_TESTVM_CACHE
-# (default /var/cache/quillet-testvm), made again when this script or install-deps.sh changes
+# (default /var/cache/quillet-testvm), made again when install-deps.sh or the steps that make it change
 # (about five minutes); making it needs root. Each run starts from the image unchanged.
 # Inside it the project folder is shared at the same path; build/e2e and build/e2e-win64, where the
 # end-to-end runs keep their Wine prefixes, are on a disk of the machine's own
@@ -22,8 +22,6 @@ project=$PWD
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
 
 cache=${QUILLET_TESTVM_CACHE:-/var/cache/quillet-testvm}
-key=$(cat scripts/testvm.sh scripts/install-deps.sh | sha256sum | cut -c1-16)
-image=$cache/$key
 codename=$( . /etc/os-release && echo "${VERSION_CODENAME:?}" )
 
 # The mirror this machine's own apt uses for the main archive and for security updates.
@@ -90,6 +88,9 @@ make_image() {
   as_root mv "$work" "$image"
 }
 
+# The image is known by what makes it: the package script, the init and the steps above.
+key=$( { cat scripts/install-deps.sh; printf '%s' "$INIT"; declare -f make_image; } | sha256sum | cut -c1-16)
+image=$cache/$key
 [ -f "$image/root.img" ] || make_image
 
 state=$project/build/testvm
