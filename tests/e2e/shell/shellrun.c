@@ -12,8 +12,10 @@
 enum { WAIT_LIMIT_MS = 60000 };
 
 /* Waits for every process this one has started. Wine's shell gives no process handle for what a
-   shortcut starts (it starts it itself, from this process), so those are found as children. */
-static DWORD WaitForChildren(void)
+   shortcut starts (it starts it itself, from this process), so those are found as children. One
+   child is not the shortcut's: Wine's desktop process (explorer.exe), started by the first process
+   that needs the desktop when none runs, which lives on until the prefix shuts down. */
+static DWORD WaitForChildren(char *late, size_t lateSize)
 {
     DWORD result = WAIT_OBJECT_0;
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -24,13 +26,16 @@ static DWORD WaitForChildren(void)
     entry.dwSize = sizeof entry;
     for (more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
         HANDLE child;
-        if (entry.th32ParentProcessID != GetCurrentProcessId() || entry.th32ProcessID == GetCurrentProcessId())
+        if (entry.th32ParentProcessID != GetCurrentProcessId() || entry.th32ProcessID == GetCurrentProcessId() ||
+            lstrcmpiA(entry.szExeFile, "explorer.exe") == 0)
             continue;
         child = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID);
         if (child == NULL)
             continue;
-        if (WaitForSingleObject(child, WAIT_LIMIT_MS) != WAIT_OBJECT_0)
+        if (WaitForSingleObject(child, WAIT_LIMIT_MS) != WAIT_OBJECT_0) {
             result = WAIT_TIMEOUT;
+            lstrcpynA(late, entry.szExeFile, (int)lateSize);
+        }
         CloseHandle(child);
     }
     CloseHandle(snapshot);
@@ -62,12 +67,16 @@ int main(int argc, char **argv)
         return 1;
     }
     DWORD waited;
+    char late[MAX_PATH] = "the program started";
     if (info.hProcess != NULL) {
         waited = WaitForSingleObject(info.hProcess, WAIT_LIMIT_MS);
         CloseHandle(info.hProcess);
     } else {
-        waited = WaitForChildren();
+        waited = WaitForChildren(late, sizeof late);
     }
-    printf("%s %s: %s\n", argv[1], argv[2], waited == WAIT_OBJECT_0 ? "started and ended" : "still running");
+    if (waited == WAIT_OBJECT_0)
+        printf("%s %s: started and ended\n", argv[1], argv[2]);
+    else
+        printf("%s %s: still running (%s)\n", argv[1], argv[2], late);
     return waited == WAIT_OBJECT_0 ? 0 : 1;
 }
