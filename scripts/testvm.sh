@@ -9,10 +9,11 @@
 # the packages `install-deps.sh --guest` names, as one disk image kept in $QUILLET_TESTVM_CACHE
 # (default /var/cache/quillet-testvm), made again when install-deps.sh or the steps that make it change
 # (about five minutes); making it needs root. Each run starts from the image unchanged.
-# Inside it the project folder is shared at the same path; build/e2e and build/e2e-win64, where the
-# end-to-end runs keep their Wine prefixes, are on a disk of the machine's own
+# Inside it the project folder is shared at the same path; build/e2e, build/e2e-win64 and build/demo,
+# where the end-to-end runs and the demo keep their Wine prefixes, are on a disk of the machine's own
 # (build/testvm/scratch.img, made anew each run) since they need a Linux file system (immutable
-# folders, mounts); the transcripts of failed runs are copied back there afterwards.
+# folders, mounts) and copy fast there; the transcripts, logs and screenshots are copied back there
+# afterwards, the prefixes are not (Wine does not run on this machine's kernel).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -108,7 +109,7 @@ mkfs.ext4 -q -F "$state/scratch.img"
 mkdir -p "$project" /scratch
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose project "$project" || exit 125
 mount /dev/vdb /scratch || exit 125
-for folder in e2e e2e-win64; do
+for folder in e2e e2e-win64 demo; do
   mkdir -p "/scratch/$folder" "$project/build/$folder"
   mount --bind "/scratch/$folder" "$project/build/$folder"
 done
@@ -116,12 +117,13 @@ cd "$project"
 echo "testvm: started"
 PYTHONDONTWRITEBYTECODE=1 "${command[@]}" </dev/null
 status=$?
-# What the end-to-end runs kept of a failure (transcripts, logs and screenshots, not whole
-# prefixes) goes back to the same places in the shared folder.
-for folder in e2e e2e-win64; do
+# What the end-to-end runs kept of a failure and what the demo shows (transcripts, logs and
+# screenshots, not whole prefixes) goes back to the same places in the shared folder.
+for folder in e2e e2e-win64 demo; do
   umount "$project/build/$folder"
-  (cd "/scratch/$folder" && find . -path ./template -prune -o -type f -size -4M \
-     \( -name '*.log' -o -name '*.txt' -o -name '*.json' -o -name '*.bmp' \) -print) |
+  (cd "/scratch/$folder" && find . \( -path ./template -o -path ./prefix \) -prune -o -type f -size -4M \
+     \( -name '*.log' -o -name '*.txt' -o -name '*.json*' -o -name '*.bmp' -o -name '*.png' -o -name '*.html' \) \
+     -print) |
   while read -r file; do
     mkdir -p "$project/build/$folder/$(dirname "$file")"
     cp "/scratch/$folder/$file" "$project/build/$folder/$file"

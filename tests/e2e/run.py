@@ -14,6 +14,7 @@ NAME selects scenarios whose file name contains it. Exit status 0 when every sce
 
 import argparse
 import datetime
+import errno
 import fcntl
 import hashlib
 import json
@@ -536,6 +537,18 @@ def make_template(wine, log):
     return template
 
 
+def link_or_copy(source, destination):
+    """Hard-links a file where both sides are on one file system; False where they are not (the
+    demo's folder shared into the emulated machine, its template on that machine's own disk)."""
+    try:
+        os.link(source, destination)
+        return True
+    except OSError as error:
+        if error.errno != errno.EXDEV:
+            raise
+        return False
+
+
 def copy_prefix(template, prefix):
     """A scenario's own prefix: real copies of the registry and everything writable, hard links for
     the big system folders that nothing writes to."""
@@ -556,8 +569,8 @@ def copy_prefix(template, prefix):
             source, destination = os.path.join(dirpath, name), os.path.join(target, name)
             if os.path.islink(source):
                 os.symlink(os.readlink(source), destination)
-            elif linked:
-                os.link(source, destination)
+            elif linked and link_or_copy(source, destination):
+                pass
             else:
                 shutil.copy2(source, destination)
         shutil.copystat(dirpath, target)
