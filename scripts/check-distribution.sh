@@ -21,10 +21,10 @@ quiet() {
 }
 # Where the build tools are missing (the emulated machine the Wine tests may run in), the checker
 # made beforehand runs: scripts/e2e.sh brings it up to date first.
-if [ ! -x "$program" ] || command -v cmake >/dev/null; then
-    if [ ! -x "$program" ]; then
-        bash "$repo/scripts/install-deps.sh" >&2
-    fi
+if [ ! -x "$program" ]; then
+    bash "$repo/scripts/install-deps.sh" >&2
+fi
+if command -v cmake >/dev/null; then
     [ -f "$build/build.ninja" ] || quiet cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
     quiet cmake --build "$build" --target check-distribution -j 2
 fi

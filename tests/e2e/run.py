@@ -538,15 +538,14 @@ def make_template(wine, log):
 
 
 def link_or_copy(source, destination):
-    """Hard-links a file where both sides are on one file system; False where they are not (the
-    demo's folder shared into the emulated machine, its template on that machine's own disk)."""
+    """A hard link where both sides are on one file system, a copy where they are not (the demo's
+    prefix on the emulated machine's own disk, in another mount than the template)."""
     try:
         os.link(source, destination)
-        return True
     except OSError as error:
         if error.errno != errno.EXDEV:
             raise
-        return False
+        shutil.copy2(source, destination)
 
 
 def copy_prefix(template, prefix):
@@ -569,8 +568,8 @@ def copy_prefix(template, prefix):
             source, destination = os.path.join(dirpath, name), os.path.join(target, name)
             if os.path.islink(source):
                 os.symlink(os.readlink(source), destination)
-            elif linked and link_or_copy(source, destination):
-                pass
+            elif linked:
+                link_or_copy(source, destination)
             else:
                 shutil.copy2(source, destination)
         shutil.copystat(dirpath, target)
