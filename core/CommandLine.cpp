@@ -1,217 +1,25 @@
-// What both programs do the same way for the callers that start them. The installer's switches
-// (without any the run is the interactive one; with them a deployment tool can install without
-// anybody at the machine):
-//   /S  /NOASSOCIATE  /ALLUSERS  /LOG=FILE  /D=DIR  /?
-// and the uninstaller's: /S  /LOG=FILE  /?  /DIR. Names are matched without regard to case, in any
-// order; a value may be quoted to hold blanks; /D= and /DIR come last and take the rest of the line,
-// blanks included. Then one installation or removal at a time, and the log around the run.
+// The installer's switches: the table the run frame reads them with, and what they mean together.
 #include "core/CommandLine.h"
 
 #include <windows.h>
 
-#include <string.h>
-
-#include "core/InstallLog.h"
 #include "core/InstallState.h"
-#include "resources/resource.h"
-#include "script/TextHelpers.h"
-#include "ui/Messages.h"
-
-static const char SWITCH_MARK = '/';
-static const char VALUE_MARK = '=';
-static const char QUOTE = '"';
-static const char SILENT_SWITCH[] = "S";
-static const char NO_ASSOCIATE_SWITCH[] = "NOASSOCIATE";
-static const char ALL_USERS_SWITCH[] = "ALLUSERS";
-static const char HELP_SWITCH[] = "?";
-static const char LOG_SWITCH[] = "LOG";
-static const char DIRECTORY_SWITCH[] = "D";
-
-static int IsBlank(char c)
-{
-    return c == ' ' || c == '\t';
-}
-
-static char UpperAscii(char c)
-{
-    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
-}
-
-// Whether the `length` characters at `name` are `expected` (in capitals), letter case aside.
-// Switch names are plain ASCII: no code page's letters come into it.
-static int NameIs(const char *name, int length, const char *expected)
-{
-    if (length != (int)strlen(expected))
-        return FALSE;
-    for (int i = 0; i < length; i++) {
-        if (UpperAscii(name[i]) != expected[i])
-            return FALSE;
-    }
-    return TRUE;
-}
-
-// Copies a value of `length` characters into `field` of `capacity`, without the quotes around
-// it; 0, or -1 when it is empty, holds a stray quote or does not fit (a cut path would name
-// another place).
-static int TakeValue(char *field, int capacity, const char *value, int length)
-{
-    if (length >= 2 && value[0] == QUOTE && value[length - 1] == QUOTE) {
-        value++;
-        length -= 2;
-    }
-    if (length == 0 || length > capacity - 1 || memchr(value, QUOTE, length) != NULL)
-        return -1;
-    CopyChars(field, capacity, value, length);
-    return 0;
-}
-
-static const char KERNEL_MODULE[] = "kernel32.dll";
-static const char SET_DEFAULT_DLL_DIRECTORIES[] = "SetDefaultDllDirectories";
-typedef BOOL(WINAPI *SetDefaultDllDirectoriesFunction)(DWORD flags);
-
-// Every DLL loaded from now on comes from System32 alone, never from the folder the installer was
-// started from: that is often a download folder, where anybody may have left a DLL under a
-// system name, and the installer runs with the rights to write the system's settings. The call
-// is looked up, as systems before Windows 8 without its update lack it.
-void RestrictDllSearch(void)
-{
-    HMODULE kernel = GetModuleHandleA(KERNEL_MODULE);
-    if (kernel == NULL)
-        return;
-    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
-        (SetDefaultDllDirectoriesFunction)(void (*)(void))GetProcAddress(kernel, SET_DEFAULT_DLL_DIRECTORIES);
-    if (setDefaultDllDirectories != NULL)
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-}
-
-// One installation or removal at a time, whichever user or session starts it.
-static const char INSTALLATION_MUTEX[] = "Global\\QuilletSetup";
-
-// A word "/X:..." or "/\\..." names a directory rather than a switch.
-static int IsDirectoryWord(const char *name)
-{
-    return (name[0] != '\0' && name[1] == ':') || (name[0] == '\\' && name[1] == '\\');
-}
-
-// The switches of either program: the uninstaller's take its directory last, after a '/'.
-static int ReadSwitchWords(const char *commandLine, int uninstaller)
-{
-    int silent = FALSE, noAssociate = FALSE, allUsers = FALSE, help = FALSE, bad = FALSE;
-    const char *at = commandLine != NULL ? commandLine : "";
-    for (;;) {
-        while (IsBlank(*at))
-            at++;
-        if (*at == '\0')
-            break;
-        // A word that is no switch is not taken; the rest is still read, so that a /S further on
-        // keeps even the list of switches from being shown.
-        if (*at != SWITCH_MARK) {
-            bad = TRUE;
-            while (*at != '\0' && !IsBlank(*at))
-                at++;
-            continue;
-        }
-        const char *name = ++at;
-        if (uninstaller && IsDirectoryWord(name)) {
-            // The rest of the line, unquoted, as the uninstall entry gives it.
-            int length = (int)strlen(name);
-            while (length > 0 && IsBlank(name[length - 1]))
-                length--;
-            bad = bad || TakeValue(State.RequestedDirectory, VALUE_CAPACITY, name, length) != 0;
-            break;
-        }
-        while (*at != '\0' && !IsBlank(*at) && *at != VALUE_MARK)
-            at++;
-        int nameLength = (int)(at - name);
-        if (*at == VALUE_MARK) {
-            const char *value = ++at;
-            if (!uninstaller && NameIs(name, nameLength, DIRECTORY_SWITCH)) {
-                // The rest of the line, as other installers take it; blanks at its end are the
-                // command line's, not the directory's.
-                int length = (int)strlen(value);
-                while (length > 0 && IsBlank(value[length - 1]))
-                    length--;
-                bad = bad || TakeValue(State.RequestedDirectory, VALUE_CAPACITY, value, length) != 0;
-                break;
-            }
-            if (*at == QUOTE && strchr(at + 1, QUOTE) != NULL)
-                at = strchr(at + 1, QUOTE) + 1;
-            while (*at != '\0' && !IsBlank(*at))
-                at++;
-            bad = bad || !NameIs(name, nameLength, LOG_SWITCH) ||
-                  TakeValue(State.LogPath, PATH_CAPACITY, value, (int)(at - value)) != 0;
-        } else if (NameIs(name, nameLength, SILENT_SWITCH)) {
-            silent = TRUE;
-        } else if (!uninstaller && NameIs(name, nameLength, NO_ASSOCIATE_SWITCH)) {
-            noAssociate = TRUE;
-        } else if (!uninstaller && NameIs(name, nameLength, ALL_USERS_SWITCH)) {
-            allUsers = TRUE;
-        } else if (NameIs(name, nameLength, HELP_SWITCH)) {
-            help = TRUE;
-        } else {
-            bad = TRUE;
-        }
-    }
-    State.Silent = silent;
-    State.SilentQuestionAnswer = noAssociate ? IDNO : IDYES;
-    // Nobody at the machine means nobody whose own Start menu it would be.
-    State.AllUsers = allUsers || silent;
-    return bad ? SWITCHES_BAD : help ? SWITCHES_HELP : SWITCHES_RUN;
-}
+#include "core/RunFrame.h"
 
 int ReadSwitches(const char *commandLine)
 {
-    return ReadSwitchWords(commandLine, FALSE);
-}
-
-int ReadUninstallSwitches(const char *commandLine)
-{
-    return ReadSwitchWords(commandLine, TRUE);
-}
-
-const char *SkipProgramName(const char *commandLine)
-{
-    const char *at = commandLine != NULL ? commandLine : "";
-    while (IsBlank(*at))
-        at++;
-    if (*at == QUOTE) {
-        const char *end = strchr(at + 1, QUOTE);
-        at = end != NULL ? end + 1 : at + strlen(at);
-    } else {
-        while (*at != '\0' && !IsBlank(*at))
-            at++;
-    }
-    return at;
-}
-
-int RunForCaller(int switches, UINT switchesText, const char *caption, const char *program, const char *commandLine,
-                 void (*logFailed)(void), int (*run)(void))
-{
-    if (switches != SWITCHES_RUN) {
-        ShowMessage(State.Instance, caption, NULL, switchesText,
-                    switches == SWITCHES_HELP ? MB_ICONINFORMATION : MB_ICONERROR);
-        return switches == SWITCHES_HELP ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
-    }
-
-    // Taken before anything is shown or touched, so that a second run started meanwhile leaves
-    // everything to the first. A mutex made by another user's run may be refused to this one with
-    // access denied: it exists all the same.
-    HANDLE running = CreateMutexA(NULL, FALSE, INSTALLATION_MUTEX);
-    DWORD error = GetLastError();
-    if (error == ERROR_ALREADY_EXISTS || (running == NULL && error == ERROR_ACCESS_DENIED)) {
-        if (running != NULL)
-            CloseHandle(running);
-        ShowMessage(State.Instance, caption, NULL, IDS_ALREADY_RUNNING, MB_ICONINFORMATION);
-        return ERROR_INSTALL_ALREADY_RUNNING;
-    }
-
-    int exitCode = ERROR_INSTALL_FAILURE;
-    if (OpenInstallLog(program, commandLine, logFailed) != 0)
-        ShowMessageFormatted(State.Instance, caption, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
-    else
-        exitCode = run();
-    CloseInstallLog(exitCode);
-    if (running != NULL)
-        CloseHandle(running);
-    return exitCode;
+    int noAssociate = FALSE, allUsers = FALSE;
+    const SwitchEntry switches[] = {
+        { "S", SWITCH_FLAG, &Run.Silent, NULL, 0 },
+        { "NOASSOCIATE", SWITCH_FLAG, &noAssociate, NULL, 0 },
+        { "ALLUSERS", SWITCH_FLAG, &allUsers, NULL, 0 },
+        { "LOG", SWITCH_VALUE, NULL, Run.LogPath, PATH_CAPACITY },
+        // The rest of the line, as other installers take it.
+        { "D", SWITCH_REST, NULL, State.RequestedDirectory, VALUE_CAPACITY },
+    };
+    int result = ReadSwitchTable(commandLine, switches, (int)(sizeof switches / sizeof switches[0]));
+    Run.SilentQuestionAnswer = noAssociate ? IDNO : IDYES;
+    // Nobody at the machine means nobody whose own Start menu it would be.
+    State.AllUsers = allUsers || Run.Silent;
+    return result;
 }

@@ -13,6 +13,7 @@
 #include "script/TextHelpers.h"
 #include "system/DirectoryChain.h"
 #include "system/InstallRecord.h"
+#include "system/Leftovers.h"
 #include "ui/Messages.h"
 
 enum {
@@ -28,15 +29,11 @@ enum {
 static const char WINDOWS_DESTINATION_MARK = '%';
 static const char PATH_SEPARATOR = '\\';
 static const char PATH_SEPARATOR_TEXT[] = "\\";
-const char TEMPORARY_SUFFIX[] = ".~qs";
-const char ASIDE_SUFFIX[] = ".~old";
 static const char ANY_NAME[] = "*";
 static const char THIS_DIRECTORY[] = ".";
 static const char PARENT_DIRECTORY[] = "..";
 
 enum {
-    TEMPORARY_SUFFIX_LENGTH = sizeof TEMPORARY_SUFFIX - 1,
-    ASIDE_SUFFIX_LENGTH = sizeof ASIDE_SUFFIX - 1,
     ANY_NAME_LENGTH = sizeof ANY_NAME - 1,
 };
 
@@ -79,22 +76,6 @@ static int NameOffset(const char *path)
     return separator == NULL ? 0 : (int)(separator - path) + 1;
 }
 
-// `path` = DestinationPath and `suffix`, in the destination's own directory so that a move between
-// the two is a rename on one volume. A destination too long for the suffix gives up the end of its
-// file name, never a part of its directory. Returns 0, or -1 when no character of the name would
-// remain (`path` is left as it was then).
-static int FormSiblingPath(char *path, const char *suffix)
-{
-    int room = PATH_CAPACITY - 1 - (int)strlen(suffix);
-    int length = (int)strlen(State.DestinationPath);
-    int kept = length < room ? length : room;
-    if (kept <= NameOffset(State.DestinationPath))
-        return -1;
-    int formed = CopyChars(path, PATH_CAPACITY, State.DestinationPath, kept);
-    AppendString(path, PATH_CAPACITY, formed, suffix);
-    return 0;
-}
-
 // Moves the old file back from AsidePath to the destination's name, if it is aside. Returns 0, or
 // -1 with AsidePath kept: the next run that writes in that directory puts it back.
 static int PutBackAside(void)
@@ -112,7 +93,7 @@ static int PutBackAside(void)
 static int MoveAside(void)
 {
     char aside[PATH_CAPACITY];
-    if (FormSiblingPath(aside, ASIDE_SUFFIX) != 0 ||
+    if (FormLeftoverPath(aside, State.DestinationPath, ASIDE_SUFFIX) != 0 ||
         !MoveFileExA(State.DestinationPath, aside, MOVEFILE_REPLACE_EXISTING))
         return -1;
     CopyString(State.AsidePath, PATH_CAPACITY, aside);
@@ -145,14 +126,6 @@ static int ProbeDestination(void)
     return 0;
 }
 
-// A file that an earlier run left beside a destination: a temporary copy, or an old file moved aside.
-static int HasSuffix(const WIN32_FIND_DATAA *found, const char *suffix, int suffixLength)
-{
-    int length = (int)strlen(found->cFileName);
-    return !(found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > suffixLength &&
-           memcmp(found->cFileName + length - suffixLength, suffix, suffixLength) == 0;
-}
-
 // An old file moved aside by an earlier run: put back under its own name when that name is free (a
 // run ended by force between moving it aside and moving its copy in), deleted otherwise (its program
 // has ended; one still running stays, and the system deletes it at the next restart). Returns 1 when
@@ -160,7 +133,7 @@ static int HasSuffix(const WIN32_FIND_DATAA *found, const char *suffix, int suff
 static int SettleAsideFile(const char *aside, int length)
 {
     char original[PATH_CAPACITY];
-    CopyChars(original, PATH_CAPACITY, aside, length - ASIDE_SUFFIX_LENGTH);
+    CopyChars(original, PATH_CAPACITY, aside, length - (int)strlen(ASIDE_SUFFIX));
     // Without MOVEFILE_REPLACE_EXISTING the move itself tells whether the name is free.
     if (MoveFileExA(aside, original, 0)) {
         LogLine("File put back: %s (moved aside by a run that did not end)", original);
@@ -200,9 +173,12 @@ static void SweepDestinationDirectory(void)
         int named = AppendString(leftover, PATH_CAPACITY, formed, found.cFileName);
         // A cut name could name something else: it is left alone.
         int whole = named == directory + (int)strlen(found.cFileName);
-        if (whole && HasSuffix(&found, TEMPORARY_SUFFIX, TEMPORARY_SUFFIX_LENGTH) && DeleteFileA(leftover))
+        const char *suffix = whole && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                                 ? LeftoverSuffix(found.cFileName)
+                                 : NULL;
+        if (suffix == TEMPORARY_SUFFIX && DeleteFileA(leftover))
             continue;
-        if (whole && HasSuffix(&found, ASIDE_SUFFIX, ASIDE_SUFFIX_LENGTH) && SettleAsideFile(leftover, named))
+        if (suffix == ASIDE_SUFFIX && SettleAsideFile(leftover, named))
             continue;
         empty = 0;
     } while (FindNextFileA(search, &found));
@@ -220,7 +196,8 @@ static int OpenTemporaryFile(void)
     SweepDestinationDirectory();
     // In a directory that held nothing, a destination with a name cannot be in the way.
     int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
-    if ((tested && ProbeDestination() != 0) || FormSiblingPath(State.TemporaryPath, TEMPORARY_SUFFIX) != 0)
+    if ((tested && ProbeDestination() != 0) ||
+        FormLeftoverPath(State.TemporaryPath, State.DestinationPath, TEMPORARY_SUFFIX) != 0)
         return -1;
     HANDLE file = CreateFileA(State.TemporaryPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN,
                               NULL);

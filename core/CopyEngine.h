@@ -11,13 +11,6 @@ void CopyChunk(HWND window);
 // its destination stays as it was. For every way a copy ends unfinished, the program's end included.
 void DiscardEntryCopy(void);
 
-// A file is copied into its destination's name with this suffix, beside it, so that a person who
-// finds one left by a run that was ended by force knows what it is, and the next run removes it.
-extern const char TEMPORARY_SUFFIX[];
-// A file in use (the editor, running while it is upgraded) is renamed with this suffix, beside its
-// new copy, and deleted once its program has ended: at the next restart, or by the next run.
-extern const char ASIDE_SUFFIX[];
-
 // Cuts `value` at its last ';' and returns the source name after it, or the whole value.
 char *SplitEntryValue(char *value);
 // Puts `sourceName` behind the installer's own directory in SourcePath. Returns 0, or -1 when

@@ -6,7 +6,7 @@
 
 #include <stdarg.h>
 
-#include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "version.h"
 
 enum {
@@ -25,16 +25,16 @@ static void (*LogFailed)(void);
 static void WriteLogText(const char *text, int length)
 {
     DWORD written = 0;
-    if (WriteFile(State.LogHandle, text, (DWORD)length, &written, NULL) && written == (DWORD)length)
+    if (WriteFile(Run.LogHandle, text, (DWORD)length, &written, NULL) && written == (DWORD)length)
         return;
-    CloseHandle(State.LogHandle);
-    State.LogHandle = NULL;
+    CloseHandle(Run.LogHandle);
+    Run.LogHandle = NULL;
     LogFailed();
 }
 
 void LogLine(const char *format, ...)
 {
-    if (State.LogHandle == NULL)
+    if (Run.LogHandle == NULL)
         return;
     char line[LOG_LINE_CAPACITY];
     SYSTEMTIME now;
@@ -52,28 +52,26 @@ void LogLine(const char *format, ...)
 DWORD OpenInstallLog(const char *program, const char *commandLine, void (*logFailed)(void))
 {
     LogFailed = logFailed;
-    if (State.LogPath[0] == '\0')
+    if (Run.LogPath[0] == '\0')
         return 0;
     // Others may read the log while the run writes it.
-    State.LogHandle = CreateFileA(State.LogPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+    Run.LogHandle = CreateFileA(Run.LogPath, GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, NULL);
-    if (State.LogHandle == INVALID_HANDLE_VALUE) {
-        State.LogHandle = NULL;
+    if (Run.LogHandle == INVALID_HANDLE_VALUE) {
+        Run.LogHandle = NULL;
         return GetLastError();
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
     LogLine("%s " QUILLET_VERSION_TEXT ", started %04u-%02u-%02u", program, now.wYear, now.wMonth, now.wDay);
     LogLine("Command line: %s", commandLine);
-    LogLine("Mode: %s, shortcuts for %s", State.Silent ? "silent" : "interactive",
-            State.AllUsers ? "all users" : "the current user");
     return 0;
 }
 
 void CloseInstallLog(int exitCode)
 {
     LogLine("Exit code: %d", exitCode);
-    if (State.LogHandle != NULL)
-        CloseHandle(State.LogHandle);
-    State.LogHandle = NULL;
+    if (Run.LogHandle != NULL)
+        CloseHandle(Run.LogHandle);
+    Run.LogHandle = NULL;
 }

@@ -1,14 +1,13 @@
-// The installation's log for deployment tools (/LOG=FILE): one line for every message, every file,
-// directory, shortcut and registry value, the report and the exit code, written as the run goes.
+// The log a deployment tool asks either program for (/LOG=FILE): one line for every message, every
+// file, directory, shortcut and registry value, the report and the exit code, written as the run goes.
 #pragma once
 
 #include <windows.h>
 
-// Opens State.LogPath, emptied, into State.LogHandle and writes its first lines, the first naming
-// `program`. Returns 0 (also
-// when no log was asked for), or the Win32 error when the file cannot be written. `logFailed` is
-// called, with the log closed, when a later line cannot be written: the owner of the run's end
-// decides what that means; it does not return.
+// Opens Run.LogPath, emptied, into Run.LogHandle and writes its first lines: `program` with its
+// version, and the command line. Returns 0 (also when no log was asked for), or the Win32 error
+// when the file cannot be written. `logFailed` is called, with the log closed, when a later line
+// cannot be written: the owner of the run's end decides what that means; it does not return.
 DWORD OpenInstallLog(const char *program, const char *commandLine, void (*logFailed)(void));
 // One line: the time of day, then `format` filled in the way of wsprintfA. Nothing without a log.
 void LogLine(const char *format, ...);

@@ -4,11 +4,9 @@
 #include <windows.h>
 
 #include "script/ScriptReader.h"
+#include "script/TextHelpers.h"
 
 enum {
-    NAME_CAPACITY = 32,    // names loaded at start-up
-    VALUE_CAPACITY = 128,  // script values, folders, TargetDirectory
-    PATH_CAPACITY = 260,   // paths
     COPY_CHUNK_SIZE = 8192,
 };
 
@@ -21,19 +19,6 @@ enum {
     WM_MAKE_SHORTCUTS = WM_USER + 4, // program group, then WM_REGISTER_APP
     WM_REGISTER_APP = WM_USER + 5,   // registry entries, then the work of WM_FINISH
     WM_FINISH = WM_USER + 6,         // final report, then the end
-};
-
-// One registry key opened along a key path.
-struct KeyNode {
-    HKEY Key;
-    KeyNode *Next;
-};
-
-// The keys opened along the key path being walked; all null between two registry operations.
-struct KeyChainState {
-    KeyNode *Head;
-    KeyNode *Tail;
-    KeyNode *Next;
 };
 
 struct InstallState {
@@ -104,16 +89,11 @@ struct InstallState {
     char DesktopFolder[VALUE_CAPACITY];
     char GroupFolder[VALUE_CAPACITY];
     char SuffixList[VALUE_CAPACITY];
-    KeyChainState KeyChain;
 
-    // How the run was asked for on the command line (all zero without switches), its log, and
-    // its outcome for the caller
-    int Silent;               // nobody is asked: every box and dialog takes its default answer
-    int SilentQuestionAnswer; // the silent answer to the one yes-or-no question (IDYES, IDNO)
+    // What the installer's own switches ask for (all zero without them; the switches both
+    // programs share are in Run), and the run's outcome for the caller
     int AllUsers;             // the program group and the desktop shortcut for every user
     char RequestedDirectory[VALUE_CAPACITY];  // proposed instead of the program-files directory
-    char LogPath[PATH_CAPACITY];
-    HANDLE LogHandle;         // null when no log is written
     int ExitCode;
 
     // Counters and flags

@@ -5,6 +5,7 @@
 #include "core/CopyEngine.h"
 #include "core/InstallLog.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "core/Sequencer.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
@@ -165,6 +166,8 @@ static int RunMessageLoop(void)
 // Start-up, the run and the clean-up; returns the exit code.
 static int RunInstallation(void)
 {
+    LogLine("Mode: %s, shortcuts for %s", Run.Silent ? "silent" : "interactive",
+            State.AllUsers ? "all users" : "the current user");
     RegisterMainClass();
     FormScriptPath();
     LogLine("Script: %s", State.SourcePath);
@@ -195,7 +198,7 @@ static int RunInstallation(void)
     if (State.MainWindow != NULL) {
         SetWindowTextA(State.MainWindow, State.CaptionText);
         // A silent run keeps its window, whose procedure runs the installation, out of sight.
-        if (!State.Silent)
+        if (!Run.Silent)
             ShowWindow(State.MainWindow, SW_SHOW);
         // A run that ends before its report was ended by the user.
         State.ExitCode = ERROR_INSTALL_USEREXIT;
@@ -213,8 +216,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
     RestrictDllSearch();
     memset(&State, 0, sizeof State);
+    memset(&Run, 0, sizeof Run);
     State.Instance = instance;
     LoadStartupStrings();
-    return RunForCaller(ReadSwitches(commandLine), IDS_SWITCHES, State.ClassName, "Quillet setup", commandLine,
-                        StopForFailedLog, RunInstallation);
+    return RunForCaller(instance, ReadSwitches(commandLine), IDS_SWITCHES, State.ClassName, "Quillet setup",
+                        commandLine, StopForFailedLog, RunInstallation);
 }

@@ -5,6 +5,7 @@
 #include "core/CopyEngine.h"
 #include "core/InstallLog.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
@@ -72,8 +73,8 @@ static void DeleteConfigurationFile(void)
 
 void StopForFailedLog(void)
 {
-    if (!State.Silent)
-        ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, State.LogPath,
+    if (!Run.Silent)
+        ShowMessageFormatted(State.Instance, State.ClassName, State.MainWindow, IDS_CANNOT_WRITE_S, Run.LogPath,
                              MB_ICONERROR);
     DiscardEntryCopy();
     ExitProcess(ERROR_INSTALL_FAILURE);

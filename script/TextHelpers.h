@@ -5,6 +5,13 @@
 
 #include <windows.h>
 
+// The text buffers every module fills through these helpers; a capacity counts the NUL.
+enum {
+    NAME_CAPACITY = 32,    // names loaded at start-up
+    VALUE_CAPACITY = 128,  // script values, folders, the target directory
+    PATH_CAPACITY = 260,   // paths
+};
+
 // Copies `count` bytes of counted text (NULs included) into `destination`; returns the bytes copied.
 int CopyChars(char *destination, int capacity, const char *source, int count);
 // Appends `count` bytes at `length`; returns the new length.

@@ -28,25 +28,23 @@
 #include <string.h>
 
 #include "core/InstallLog.h"
-#include "core/InstallState.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
+#include "system/Leftovers.h"
 
-const char RECORD_SECTION[] = "Record";
-const char RECORD_FILES[] = "Files";
-const char RECORD_DIRECTORIES[] = "Directories";
-const char RECORD_LINKS[] = "Links";
-const char RECORD_VALUES[] = "Registry";
-const char RECORD_KEYS[] = "Keys";
-const char RECORD_DIRECTORY_KEY[] = "Directory";
-const char RECORD_GROUP_KEY[] = "Group";
-const char RECORD_DESKTOP_KEY[] = "Desktop";
-const char RECORD_NEW_FILE[] = "new";
-const char RECORD_OLD_FILE[] = "old";
-const char RECORD_ABSENT[] = "-";
+// The record's own section and its keys, then the sections of items by their RECORD_ values.
+static const char RECORD_SECTION[] = "Record";
+static const char DIRECTORY_KEY[] = "Directory";
+static const char GROUP_KEY[] = "Group";
+static const char DESKTOP_KEY[] = "Desktop";
+static const char *const SECTIONS[] = { "Files", "Directories", "Links", "Registry", "Keys" };
+static const char NEW_FILE[] = "new";
+static const char OLD_FILE[] = "old";
+static const char ABSENT[] = "-";
+static const char FIELD_SEPARATOR = '|';
+static const char TYPE_SEPARATOR = ':';
 
 static const char RECORD_NAME[] = "\\Quillet.rec";
-static const char RECORD_TEMPORARY_SUFFIX[] = ".~qs";
 static const char EMPTY_RECORD[] = "; Quillet installation record: what the installation made and what it replaced\r\n"
                                    "[Record]\r\n[Files]\r\n[Directories]\r\n[Links]\r\n[Registry]\r\n[Keys]\r\n";
 static const char LINE_END[] = "\r\n";
@@ -66,7 +64,11 @@ enum {
     RECORD_SIZE_LIMIT = 0x1000000,
     // A line of the record: key and value, each at most a field, and the separators.
     RECORD_LINE_CAPACITY = 4 * RECORD_FIELD_CAPACITY,
+    // A registry type's number and its separator.
+    TYPE_CAPACITY = 16,
+    // A file's write time: its two halves as eight hexadecimal digits each.
     TIME_DIGITS = 16,
+    HALF_DIGITS = 8,
     // What the record keeps of an earlier line: all of it, or its first field ("before").
     KEEP_LINE = -1,
     KEEP_FIRST_FIELD = 1,
@@ -117,10 +119,6 @@ static int EncodeField(char *out, int capacity, int at, const BYTE *bytes, int c
     return at;
 }
 
-int EncodeRecordText(char *out, int capacity, int at, const char *text)
-{
-    return EncodeField(out, capacity, at, (const BYTE *)text, (int)strlen(text));
-}
 
 static int HexValue(char c)
 {
@@ -133,7 +131,9 @@ static int HexValue(char c)
     return -1;
 }
 
-int DecodeRecordText(const char *text, int count, char *out, int capacity)
+// Decodes `count` bytes of encoded record text at `text` into `out` of `capacity`, terminated.
+// Returns the length, or -1 when it does not fit or is not well formed.
+static int DecodeField(const char *text, int count, char *out, int capacity)
 {
     int length = 0;
     for (int i = 0; i < count; i++) {
@@ -155,17 +155,9 @@ int DecodeRecordText(const char *text, int count, char *out, int capacity)
     return length;
 }
 
-int NextRecordField(const char **cursor, const char *end, char *out, int capacity)
-{
-    const char *start = *cursor;
-    const char *stop = start;
-    while (stop < end && *stop != RECORD_FIELD_SEPARATOR)
-        stop++;
-    *cursor = stop < end ? stop + 1 : stop;
-    return DecodeRecordText(start, (int)(stop - start), out, capacity);
-}
-
-HKEY RecordRoot(const char *key, const char **path)
+// The root key named at the start of a record key ("HKLM\\...", "HKCR\\...", "HKCU\\..."), with the rest
+// of the path in *path; null for anything else.
+static HKEY RecordRoot(const char *key, const char **path)
 {
     for (const auto &root : ROOTS) {
         int length = (int)strlen(root.Name);
@@ -237,7 +229,7 @@ static void PutRecordLine(const char *section, const char *key, const char *valu
                 return;
             kept = line.ValueStart;
             for (int field = 0; field < keep; field++) {
-                while (keptLength < line.ValueLength && kept[keptLength] != RECORD_FIELD_SEPARATOR)
+                while (keptLength < line.ValueLength && kept[keptLength] != FIELD_SEPARATOR)
                     keptLength++;
             }
             break;
@@ -252,7 +244,7 @@ static void PutRecordLine(const char *section, const char *key, const char *valu
     if (kept != NULL && keep > 0) {
         length = AppendChars(text, RECORD_LINE_CAPACITY, length, kept, keptLength);
         for (int field = 0; field < keep; field++) {
-            while (*rest != '\0' && *rest != RECORD_FIELD_SEPARATOR)
+            while (*rest != '\0' && *rest != FIELD_SEPARATOR)
                 rest++;
         }
     }
@@ -314,25 +306,7 @@ DWORD LoadInstallRecord(HGLOBAL *handle, char **text)
     return ERROR_SUCCESS;
 }
 
-// The Directory line of a loaded record equals `directory`, letter case aside.
-static int RecordIsOf(const char *text, const char *directory)
-{
-    int cursor;
-    if (FindScriptSection(NULL, NULL, NULL, RECORD_SECTION, FALSE, text, &cursor) != 0)
-        return 0;
-    int keyLength = (int)sizeof RECORD_DIRECTORY_KEY - 1;
-    ScriptLine line;
-    int length;
-    while ((length = ParseScriptLine(text + cursor, &line)) != 0) {
-        char value[RECORD_FIELD_CAPACITY];
-        if (line.ValueStart != NULL && line.KeyLength == keyLength &&
-            memcmp(text + cursor, RECORD_DIRECTORY_KEY, keyLength) == 0)
-            return DecodeRecordText(line.ValueStart, line.ValueLength, value, RECORD_FIELD_CAPACITY) >= 0 &&
-                   SamePathPrefix(value, directory, (int)strlen(directory) + 1);
-        cursor += length;
-    }
-    return 0;
-}
+static void PutPlace(const char *key, const char *value);
 
 int BeginInstallRecord(const char *directory)
 {
@@ -340,7 +314,8 @@ int BeginInstallRecord(const char *directory)
     HGLOBAL earlier;
     char *text;
     if (LoadInstallRecord(&earlier, &text) == ERROR_SUCCESS) {
-        if (RecordIsOf(text, directory)) {
+        RecordPlaces places;
+        if (ReadRecordPlaces(text, &places) == 0 && SamePathPrefix(places.Directory, directory, VALUE_CAPACITY)) {
             RecordHandle = earlier;
             Record = text;
             RecordLength = (int)strlen(text);
@@ -365,11 +340,22 @@ int BeginInstallRecord(const char *directory)
         RecordCapacity = RECORD_GROWTH;
         RecordLength = CopyString(Record, RecordCapacity, EMPTY_RECORD);
     }
-    RecordSetting(RECORD_DIRECTORY_KEY, directory);
+    PutPlace(DIRECTORY_KEY, directory);
     return 0;
 }
 
-void RecordSetting(const char *key, const char *value)
+void RecordGroup(const char *folder)
+{
+    PutPlace(GROUP_KEY, folder);
+}
+
+void RecordDesktop(const char *folder)
+{
+    PutPlace(DESKTOP_KEY, folder);
+}
+
+// A line of the record's own section.
+static void PutPlace(const char *key, const char *value)
 {
     char encoded[RECORD_FIELD_CAPACITY];
     if (EncodeField(encoded, RECORD_FIELD_CAPACITY, 0, (const BYTE *)value, (int)strlen(value)) >= 0)
@@ -379,27 +365,27 @@ void RecordSetting(const char *key, const char *value)
 void RecordFile(const char *path, int existedBefore, DWORD size, const FILETIME *lastWrite)
 {
     char value[RECORD_FIELD_CAPACITY];
-    wsprintfA(value, "%s|%lu|%08lX%08lX", existedBefore ? RECORD_OLD_FILE : RECORD_NEW_FILE, size,
+    wsprintfA(value, "%s|%lu|%08lX%08lX", existedBefore ? OLD_FILE : NEW_FILE, size,
               lastWrite->dwHighDateTime, lastWrite->dwLowDateTime);
-    PutPathLine(RECORD_FILES, path, value, KEEP_FIRST_FIELD);
+    PutPathLine(SECTIONS[RECORD_FILES], path, value, KEEP_FIRST_FIELD);
 }
 
 void RecordDirectory(const char *path)
 {
-    PutPathLine(RECORD_DIRECTORIES, path, "", KEEP_LINE);
+    PutPathLine(SECTIONS[RECORD_DIRECTORIES], path, "", KEEP_LINE);
 }
 
 void RecordLink(const char *path)
 {
-    PutPathLine(RECORD_LINKS, path, "", KEEP_LINE);
+    PutPathLine(SECTIONS[RECORD_LINKS], path, "", KEEP_LINE);
 }
 
 // Appends "-" or "type:bytes" to `out`; returns the new length or -1.
 static int EncodeValue(char *out, int at, int present, DWORD type, const BYTE *bytes, DWORD count)
 {
     if (!present)
-        return AppendString(out, RECORD_LINE_CAPACITY, at, RECORD_ABSENT);
-    char prefix[16];
+        return AppendString(out, RECORD_LINE_CAPACITY, at, ABSENT);
+    char prefix[TYPE_CAPACITY];
     wsprintfA(prefix, "%lu:", type);
     at = AppendString(out, RECORD_LINE_CAPACITY, at, prefix);
     return EncodeField(out, RECORD_LINE_CAPACITY, at, bytes, (int)count);
@@ -424,12 +410,15 @@ void RecordRegistryValue(HKEY root, const char *path, const char *name, LONG bef
     int at = EncodeKey(key, RECORD_FIELD_CAPACITY, root, path, (int)strlen(path));
     if (at < 0 || at + 1 >= RECORD_FIELD_CAPACITY)
         return;
-    key[at++] = RECORD_FIELD_SEPARATOR;
+    key[at++] = FIELD_SEPARATOR;
     key[at] = '\0';
     if (name != NULL && EncodeField(key, RECORD_FIELD_CAPACITY, at, (const BYTE *)name, (int)strlen(name)) < 0)
         return;
     char value[RECORD_LINE_CAPACITY];
-    at = EncodeValue(value, 0, beforeResult == ERROR_SUCCESS, beforeType, before, beforeCount);
+    at = -1;
+    // Each side is read back into a field: one that would not fit there is not written either.
+    if ((beforeResult != ERROR_SUCCESS || beforeCount < RECORD_FIELD_CAPACITY) && count < RECORD_FIELD_CAPACITY)
+        at = EncodeValue(value, 0, beforeResult == ERROR_SUCCESS, beforeType, before, beforeCount);
     if (at >= 0)
         at = AppendString(value, RECORD_LINE_CAPACITY, at, "|");
     if (at >= 0)
@@ -439,14 +428,14 @@ void RecordRegistryValue(HKEY root, const char *path, const char *name, LONG bef
         RecordBroken = 1;
         return;
     }
-    PutRecordLine(RECORD_VALUES, key, value, KEEP_FIRST_FIELD);
+    PutRecordLine(SECTIONS[RECORD_VALUES], key, value, KEEP_FIRST_FIELD);
 }
 
 void RecordRegistryKey(HKEY root, const char *path, int length)
 {
     char key[RECORD_FIELD_CAPACITY];
     if (Record != NULL && EncodeKey(key, RECORD_FIELD_CAPACITY, root, path, length) > 0)
-        PutRecordLine(RECORD_KEYS, key, "", KEEP_LINE);
+        PutRecordLine(SECTIONS[RECORD_KEYS], key, "", KEEP_LINE);
 }
 
 DWORD SaveInstallRecord(void)
@@ -458,9 +447,7 @@ DWORD SaveInstallRecord(void)
     char path[PATH_CAPACITY], temporary[PATH_CAPACITY];
     if (FormRecordPath(path, PATH_CAPACITY) != 0)
         return ERROR_FILENAME_EXCED_RANGE;
-    int length = CopyString(temporary, PATH_CAPACITY, path);
-    if (AppendString(temporary, PATH_CAPACITY, length, RECORD_TEMPORARY_SUFFIX) !=
-        length + (int)(sizeof RECORD_TEMPORARY_SUFFIX - 1))
+    if (FormLeftoverPath(temporary, path, TEMPORARY_SUFFIX) != 0)
         return ERROR_FILENAME_EXCED_RANGE;
     HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -488,4 +475,205 @@ void EndInstallRecord(void)
     RecordLength = 0;
     RecordCapacity = 0;
     RecordBroken = 0;
+}
+
+// ---- Reading -------------------------------------------------------------------------------------
+
+// The next field of a value, from *cursor up to the next separator or `end`: its start and length;
+// *cursor moves past the separator.
+static int NextField(const char **cursor, const char *end, const char **field)
+{
+    const char *stop = *field = *cursor;
+    while (stop < end && *stop != FIELD_SEPARATOR)
+        stop++;
+    *cursor = stop < end ? stop + 1 : stop;
+    return (int)(stop - *field);
+}
+
+// `count` decimal digits at `digits` into *number. Returns 0, or -1 for anything else.
+static int ReadDecimal(const char *digits, int count, DWORD *number)
+{
+    DWORD value = 0;
+    for (int i = 0; i < count; i++) {
+        if (digits[i] < '0' || digits[i] > '9' || value > (MAXDWORD - 9) / 10)
+            return -1;
+        value = value * 10 + (DWORD)(digits[i] - '0');
+    }
+    *number = value;
+    return count > 0 ? 0 : -1;
+}
+
+// "new|size|write time" of a file's line.
+static int ReadFileValue(const char *value, int length, RecordItem *item)
+{
+    const char *cursor = value, *end = value + length, *state, *size, *time;
+    int stateLength = NextField(&cursor, end, &state);
+    int sizeLength = NextField(&cursor, end, &size);
+    int timeLength = NextField(&cursor, end, &time);
+    if (cursor != end || ReadDecimal(size, sizeLength, &item->Size) != 0 || timeLength != TIME_DIGITS)
+        return -1;
+    if (stateLength == (int)sizeof OLD_FILE - 1 && memcmp(state, OLD_FILE, stateLength) == 0)
+        item->ExistedBefore = 1;
+    else if (stateLength == (int)sizeof NEW_FILE - 1 && memcmp(state, NEW_FILE, stateLength) == 0)
+        item->ExistedBefore = 0;
+    else
+        return -1;
+    DWORD halves[2] = { 0, 0 };
+    for (int i = 0; i < TIME_DIGITS; i++) {
+        int nibble = HexValue(time[i]);
+        if (nibble < 0)
+            return -1;
+        halves[i / HALF_DIGITS] = halves[i / HALF_DIGITS] * 16 + (DWORD)nibble;
+    }
+    item->LastWrite.dwHighDateTime = halves[0];
+    item->LastWrite.dwLowDateTime = halves[1];
+    return 0;
+}
+
+// "-" or "type:bytes" of a registry line, taken from *cursor.
+static int ReadDataField(const char **cursor, const char *end, RecordedData *data)
+{
+    const char *field;
+    int length = NextField(cursor, end, &field);
+    data->Present = !(length == (int)sizeof ABSENT - 1 && memcmp(field, ABSENT, length) == 0);
+    data->Type = REG_NONE;
+    data->Count = 0;
+    if (!data->Present)
+        return 0;
+    const char *colon = (const char *)memchr(field, TYPE_SEPARATOR, (size_t)length);
+    if (colon == NULL || ReadDecimal(field, (int)(colon - field), &data->Type) != 0)
+        return -1;
+    data->Count = DecodeField(colon + 1, (int)(field + length - colon - 1), (char *)data->Bytes, RECORD_FIELD_CAPACITY);
+    return data->Count < 0 ? -1 : 0;
+}
+
+// Decodes a key "HKLM\path" of `length` bytes into the item's Name, Root and KeyPath.
+static int ReadKey(const char *key, int length, RecordItem *item)
+{
+    if (DecodeField(key, length, item->Name, RECORD_FIELD_CAPACITY) < 0)
+        return -1;
+    item->Root = RecordRoot(item->Name, &item->KeyPath);
+    if (item->Root == NULL)
+        item->KeyPath = item->Name;
+    return 0;
+}
+
+// Decodes one line of `section` into `item`. Returns 0, or -1 when it is not well formed.
+static int ReadItem(int section, const char *text, const ScriptLine *line, RecordItem *item)
+{
+    item->Root = NULL;
+    item->KeyPath = item->Name;
+    item->ValueName[0] = '\0';
+    item->ExistedBefore = 0;
+    item->Size = 0;
+    item->LastWrite.dwLowDateTime = item->LastWrite.dwHighDateTime = 0;
+    item->Before.Present = item->Written.Present = 0;
+    if (line->ValueStart == NULL)
+        return -1;
+    switch (section) {
+    case RECORD_VALUES: {
+        // The key's path and the value's name are encoded apart: the first bare separator splits them.
+        const char *bar = (const char *)memchr(text, FIELD_SEPARATOR, (size_t)line->KeyLength);
+        int keyLength = bar != NULL ? (int)(bar - text) : line->KeyLength;
+        const char *cursor = line->ValueStart, *end = line->ValueStart + line->ValueLength;
+        if (ReadKey(text, keyLength, item) != 0 ||
+            (bar != NULL && DecodeField(bar + 1, line->KeyLength - keyLength - 1, item->ValueName,
+                                        RECORD_FIELD_CAPACITY) < 0) ||
+            ReadDataField(&cursor, end, &item->Before) != 0 || ReadDataField(&cursor, end, &item->Written) != 0 ||
+            cursor != end || !item->Written.Present)
+            return -1;
+        return 0;
+    }
+    case RECORD_KEYS:
+        return ReadKey(text, line->KeyLength, item);
+    case RECORD_FILES:
+        if (ReadFileValue(line->ValueStart, line->ValueLength, item) != 0)
+            return -1;
+        break;
+    }
+    return DecodeField(text, line->KeyLength, item->Name, RECORD_FIELD_CAPACITY) < 0 ? -1 : 0;
+}
+
+// Visits the line at `text`, parsed into `line`: blank lines and comments are passed over.
+static int VisitLine(int section, const char *text, const ScriptLine *line, RecordItem *item, RecordVisitor visit,
+                     LPARAM context)
+{
+    if (line->KeyLength == 0 && line->ValueStart == NULL)
+        return 0;
+    return ReadItem(section, text, line, item) != 0 ? -1 : visit(item, context);
+}
+
+// The start of the line before the one at `at`, in a section whose first line starts at `first`:
+// every line but the text's last ends with a line feed.
+static int PreviousLine(const char *text, int first, int at)
+{
+    int previous = at - 1;
+    while (previous > first && text[previous - 1] != '\n')
+        previous--;
+    return previous;
+}
+
+int WalkRecordSection(const char *record, int section, int backwards, RecordVisitor visit, LPARAM context)
+{
+    int first;
+    if (FindScriptSection(NULL, NULL, NULL, SECTIONS[section], FALSE, record, &first) != 0)
+        return 0;
+    RecordItem item;
+    ScriptLine line;
+    int at = first, length, result = 0;
+    // Forwards, each line is visited as the walk reaches it; backwards, the walk finds the section's
+    // end, and the lines are visited from there back to its start.
+    while (result == 0 && (length = ParseScriptLine(record + at, &line)) != 0) {
+        if (!backwards)
+            result = VisitLine(section, record + at, &line, &item, visit, context);
+        at += length;
+    }
+    while (backwards && result == 0 && at > first) {
+        at = PreviousLine(record, first, at);
+        ParseScriptLine(record + at, &line);
+        result = VisitLine(section, record + at, &line, &item, visit, context);
+    }
+    return result;
+}
+
+int ReadRecordPlaces(const char *record, RecordPlaces *places)
+{
+    places->Directory[0] = places->Group[0] = places->Desktop[0] = '\0';
+    int at;
+    if (FindScriptSection(NULL, NULL, NULL, RECORD_SECTION, FALSE, record, &at) != 0)
+        return 0;
+    const struct {
+        const char *Key;
+        char *Field;
+        int Capacity;
+    } known[] = {
+        { DIRECTORY_KEY, places->Directory, VALUE_CAPACITY },
+        { GROUP_KEY, places->Group, RECORD_FIELD_CAPACITY },
+        { DESKTOP_KEY, places->Desktop, RECORD_FIELD_CAPACITY },
+    };
+    ScriptLine line;
+    for (int length; (length = ParseScriptLine(record + at, &line)) != 0; at += length) {
+        if (line.KeyLength == 0 && line.ValueStart == NULL)
+            continue;
+        char value[RECORD_FIELD_CAPACITY];
+        if (line.ValueStart == NULL ||
+            DecodeField(line.ValueStart, line.ValueLength, value, RECORD_FIELD_CAPACITY) < 0)
+            return -1;
+        for (const auto &place : known) {
+            // A directory cut to fit would name another place: such a record is none of the installer's.
+            if (line.KeyLength == (int)strlen(place.Key) && memcmp(record + at, place.Key, line.KeyLength) == 0 &&
+                CopyString(place.Field, place.Capacity, value) != (int)strlen(value))
+                return -1;
+        }
+    }
+    return 0;
+}
+
+int RecordNamesPath(const char *record, const char *path)
+{
+    char needle[RECORD_FIELD_CAPACITY];
+    needle[0] = '\n';
+    int length = EncodeField(needle, RECORD_FIELD_CAPACITY, 1, (const BYTE *)path, (int)strlen(path));
+    return length > 0 && AppendString(needle, RECORD_FIELD_CAPACITY, length, "=") == length + 1 &&
+           strstr(record, needle) != NULL;
 }

@@ -4,22 +4,19 @@
 
 #include <windows.h>
 
-// The record's sections, in the order they stand in the file.
-extern const char RECORD_SECTION[];      // Directory=, Group=, Desktop=
-extern const char RECORD_FILES[];        // path=new|size|write time   (or old: the file was there before)
-extern const char RECORD_DIRECTORIES[];  // path=                      (made by the installation)
-extern const char RECORD_LINKS[];        // path=
-extern const char RECORD_VALUES[];       // root\key|name=before|after (each "-" or type:data)
-extern const char RECORD_KEYS[];         // root\key=                  (made by the installation)
-extern const char RECORD_DIRECTORY_KEY[];
-extern const char RECORD_GROUP_KEY[];
-extern const char RECORD_DESKTOP_KEY[];
-extern const char RECORD_NEW_FILE[];
-extern const char RECORD_OLD_FILE[];
-extern const char RECORD_ABSENT[];
+#include "script/TextHelpers.h"
+
+// The record's sections of items, in the order they stand in the file after its own section
+// (Directory=, Group=, Desktop=).
+enum {
+    RECORD_FILES,        // path=new|size|write time   (or old: the file was there before)
+    RECORD_DIRECTORIES,  // path=                      (made by the installation)
+    RECORD_LINKS,        // path=
+    RECORD_VALUES,       // root\key|name=before|after (each "-" or type:data)
+    RECORD_KEYS,         // root\key=                  (made by the installation)
+};
 
 enum {
-    RECORD_FIELD_SEPARATOR = '|',
     // A registry value or path in the record, decoded, fits in this many bytes with its terminator.
     RECORD_FIELD_CAPACITY = 1024,
 };
@@ -35,7 +32,8 @@ int BeginInstallRecord(const char *directory);
 void RecordFile(const char *path, int existedBefore, DWORD size, const FILETIME *lastWrite);
 void RecordDirectory(const char *path);
 void RecordLink(const char *path);
-void RecordSetting(const char *key, const char *value);  // a line of the record's own section
+void RecordGroup(const char *folder);    // the program group's folder
+void RecordDesktop(const char *folder);  // the desktop folder that holds the installation's link
 // A registry value about to be set: what is there now (`beforeResult` ERROR_SUCCESS with its type
 // and bytes, or anything else for none) and what will be.
 void RecordRegistryValue(HKEY root, const char *path, const char *name, LONG beforeResult, DWORD beforeType,
@@ -50,15 +48,45 @@ void EndInstallRecord(void);
 // Loads the record into a block that the caller frees with GlobalFree. Returns 0 with *text the
 // NUL-terminated record, or the Win32 error (ERROR_FILE_NOT_FOUND when there is none).
 DWORD LoadInstallRecord(HGLOBAL *handle, char **text);
-// Takes the next field of a record value at *cursor (up to the next separator or the end), decoded
-// into `out` of `capacity`; moves *cursor past it. Returns the field's length, or -1 when it did
-// not fit or is not well formed.
-int NextRecordField(const char **cursor, const char *end, char *out, int capacity);
-// Appends `text` encoded as the record holds it to `out` of `capacity` at `at`; returns the new
-// length, or -1 when it does not fit.
-int EncodeRecordText(char *out, int capacity, int at, const char *text);
-// Decodes `count` bytes of encoded record text at `text` into `out`; returns the length or -1.
-int DecodeRecordText(const char *text, int count, char *out, int capacity);
-// The root key named at the start of a record key ("HKLM\...", "HKCR\...", "HKCU\..."); the rest of
-// the path in *path. Null for anything else.
-HKEY RecordRoot(const char *key, const char **path);
+
+// The places the record's own section names.
+struct RecordPlaces {
+    char Directory[VALUE_CAPACITY];
+    char Group[RECORD_FIELD_CAPACITY];
+    char Desktop[RECORD_FIELD_CAPACITY];
+};
+// Reads them from a loaded record (each empty when not named). Returns 0, or -1 when a line is not
+// well formed or the directory is longer than an installation's ever is.
+int ReadRecordPlaces(const char *record, RecordPlaces *places);
+
+// Registry data as the record holds it: what a value was before the installation, or what it wrote.
+struct RecordedData {
+    int Present;  // 0 for "-": no value
+    DWORD Type;
+    int Count;
+    BYTE Bytes[RECORD_FIELD_CAPACITY];
+};
+
+// One line of a section, decoded.
+struct RecordItem {
+    char Name[RECORD_FIELD_CAPACITY];  // a file's, directory's or link's path; a key as "HKLM\path"
+    HKEY Root;                         // of a key or value: its root (null for one the record cannot
+    const char *KeyPath;               // name), and its path below it, within Name
+    char ValueName[RECORD_FIELD_CAPACITY];  // of a value: its name, "" for the key's default
+    int ExistedBefore;                 // of a file: its size and write time after the installation
+    DWORD Size;
+    FILETIME LastWrite;
+    RecordedData Before;               // of a value: before the first installation, and written
+    RecordedData Written;
+};
+
+// Called for each item; `context` as WalkRecordSection was given it. A result other than 0 ends
+// the walk with that result.
+typedef int (*RecordVisitor)(const RecordItem *item, LPARAM context);
+// Calls `visit` for every line of `section` (a RECORD_ value) of a loaded record, from the first
+// to the last, or with `backwards` from the last to the first (a deeper directory or key stands
+// after the one it is in). Returns 0, what a visit returned, or -1 at a line that is not well
+// formed (the lines before it visited).
+int WalkRecordSection(const char *record, int section, int backwards, RecordVisitor visit, LPARAM context);
+// Whether a loaded record names `path` as one of its items.
+int RecordNamesPath(const char *record, const char *path);

@@ -8,6 +8,7 @@
 
 #include "core/InstallLog.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "core/Sequencer.h"
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
@@ -335,7 +336,7 @@ void RegisterApplication(HWND window)
 INT_PTR RunRegistrationDialog(HWND owner)
 {
     // A silent run confirms the suffixes the script offers, as they stand.
-    INT_PTR answer = State.Silent ? IDYES
+    INT_PTR answer = Run.Silent ? IDYES
                                   : DialogBoxParamA(State.Instance, REGISTRATION_TEMPLATE, owner,
                                                     RegistrationDialogProc, 0);
     LogLine("File types: \"%s\" -> %s", State.SuffixList, answer == IDYES ? "Yes" : "No");

@@ -5,13 +5,14 @@
 #include <string.h>
 
 #include "core/InstallLog.h"
-#include "core/InstallState.h"
 #include "script/TextHelpers.h"
 #include "system/InstallRecord.h"
 
 // The result of a walk whose chain node could not be allocated.
 static const LONG NO_NODE_MEMORY = -1;
 static const char KEY_SEPARATOR = '\\';
+KeyChainState KeyChain;
+
 // Every created key gets the empty class.
 static char EmptyKeyClass[] = "";
 
@@ -29,7 +30,7 @@ static KeyNode *NewKeyNode(HKEY key)
 // Opens (or with `create`, creates) each component of `path` below the key of the chain's tail.
 static LONG WalkKeyPath(HKEY root, const char *path, REGSAM access, BOOL create, HKEY *outKey)
 {
-    KeyChainState *chain = &State.KeyChain;
+    KeyChainState *chain = &KeyChain;
     chain->Head = NewKeyNode(root);
     if (chain->Head == NULL)
         return NO_NODE_MEMORY;
@@ -84,7 +85,7 @@ LONG CreateKeyPath(HKEY root, const char *path, REGSAM access, HKEY *outKey)
 
 void CloseKeyChain(void)
 {
-    KeyChainState *chain = &State.KeyChain;
+    KeyChainState *chain = &KeyChain;
     KeyNode *node = chain->Head;
     while (node != NULL) {
         chain->Next = node->Next;

@@ -7,6 +7,20 @@
 // Every open and create asks for read and write access, reads included.
 enum { REGISTRY_ACCESS = KEY_READ | KEY_WRITE };
 
+// One registry key opened along a key path.
+struct KeyNode {
+    HKEY Key;
+    KeyNode *Next;
+};
+
+// The keys opened along the key path being walked; all null between two registry operations.
+struct KeyChainState {
+    KeyNode *Head;
+    KeyNode *Tail;
+    KeyNode *Next;
+};
+extern KeyChainState KeyChain;
+
 // Reads value `valueName` (null or "" for the default) into `buffer`, always leaving a
 // NUL-terminated text there on success. Returns 0, a Win32 error code, or -1 without memory.
 LONG ReadRegistryValue(HKEY root, const char *path, const char *valueName, char *buffer, DWORD bufferSize);

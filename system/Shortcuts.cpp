@@ -114,7 +114,7 @@ static void MakeGroupEntry(int *firstEntry)
     if (*firstEntry) {
         *firstEntry = FALSE;
         if (ReadShellFolder(DESKTOP_VALUE, COMMON_DESKTOP_VALUE, State.DesktopFolder) == 0) {
-            RecordSetting(RECORD_DESKTOP_KEY, State.DesktopFolder);
+            RecordDesktop(State.DesktopFolder);
             JoinPath(linkFile, State.DesktopFolder, State.EntryKey);
             CreateShortcut(target, linkFile, description, iconFile, iconIndex);
         }
@@ -150,7 +150,7 @@ void MakeShortcuts(HWND window)
         LogLine("Directory created: %s", State.GroupFolder);
         RecordDirectory(State.GroupFolder);
     }
-    RecordSetting(RECORD_GROUP_KEY, State.GroupFolder);
+    RecordGroup(State.GroupFolder);
     if (!created && GetLastError() != ERROR_ALREADY_EXISTS) {
         State.FailureCount++;
         ReleaseCapture();

@@ -17,7 +17,9 @@
 #include "SimControl.h"
 #include "core/CopyEngine.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "resources/resource.h"
+#include "system/Leftovers.h"
 #include "tools/DryRun.h"
 #include "ui/Background.h"
 
@@ -684,14 +686,14 @@ void DryRun::CheckBitmap()
     };
     sim::SetUser(user);
     // The loader's message is wanted even after a silent run, which would keep it from the screen.
-    int silent = State.Silent;
-    State.Silent = FALSE;
+    int silent = ::Run.Silent;
+    ::Run.Silent = FALSE;
     HDC dc = CreateCompatibleDC(NULL);
     HBITMAP bitmap = LoadBitmapFile(sim::Instance(), State.ClassName, NULL, State.BitmapPath, dc, NULL, NULL);
     if (bitmap != NULL)
         DeleteObject(bitmap);
     DeleteDC(dc);
-    State.Silent = silent;
+    ::Run.Silent = silent;
     if (bitmap == NULL)
         Warn(facts_.BitmapLine, "bitmap-refused",
              "the bitmap loader refuses " + AnsiToUtf8(State.BitmapName) +

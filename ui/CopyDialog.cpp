@@ -3,6 +3,7 @@
 #include "ui/CopyDialog.h"
 
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "resources/resource.h"
 #include "ui/DirectoryDialog.h"
 
@@ -28,7 +29,7 @@ static const char LABEL_FORMAT[] = "%s : %s";
 
 HWND CreateCopyDialog(HWND owner)
 {
-    if (State.Silent)
+    if (Run.Silent)
         return NULL;
     return CreateDialogParamA(State.Instance, COPY_TEMPLATE, owner, CopyDialogProc, 0);
 }

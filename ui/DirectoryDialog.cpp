@@ -8,6 +8,7 @@
 
 #include "core/InstallLog.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "resources/resource.h"
 #include "script/TextHelpers.h"
 #include "system/Registry.h"
@@ -151,7 +152,7 @@ static void InitDirectoryDialog(HWND dialog)
 INT_PTR RunDirectoryDialog(HWND owner)
 {
     INT_PTR result;
-    if (State.Silent) {
+    if (Run.Silent) {
         // The answer of a user who confirms the proposal as it stands.
         char proposal[PATH_CAPACITY];
         ProposeDirectory();

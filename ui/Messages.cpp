@@ -4,7 +4,7 @@
 #include "ui/Messages.h"
 
 #include "core/InstallLog.h"
-#include "core/InstallState.h"
+#include "core/RunFrame.h"
 
 enum {
     FORMAT_CAPACITY = 256,
@@ -15,7 +15,7 @@ enum {
 // go on, and to the one yes-or-no question what the switches say.
 static int SilentAnswer(UINT type)
 {
-    return (type & MB_TYPEMASK) == MB_YESNO ? State.SilentQuestionAnswer : IDOK;
+    return (type & MB_TYPEMASK) == MB_YESNO ? Run.SilentQuestionAnswer : IDOK;
 }
 
 static const char *AnswerName(int answer)
@@ -32,14 +32,14 @@ static const char *AnswerName(int answer)
 static int AskUser(HWND owner, const char *text, const char *caption, UINT type)
 {
     int answer;
-    if (State.Silent) {
+    if (Run.Silent) {
         // A box would have ended the mouse capture the program group's step leaves behind.
         ReleaseCapture();
         answer = SilentAnswer(type);
     } else {
         answer = MessageBoxA(owner, text, caption, type);
     }
-    LogLine("Message %s: \"%s\": \"%s\" -> %s", State.Silent ? "not shown (silent run)" : "shown", caption, text,
+    LogLine("Message %s: \"%s\": \"%s\" -> %s", Run.Silent ? "not shown (silent run)" : "shown", caption, text,
             AnswerName(answer));
     return answer;
 }

@@ -5,14 +5,14 @@
 
 #include <string.h>
 
-#include "core/CommandLine.h"
-#include "core/CopyEngine.h"
+#include "uninstall/Uninstaller.h"
+
 #include "core/InstallLog.h"
-#include "core/InstallState.h"
+#include "core/RunFrame.h"
 #include "resources/resource.h"
-#include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
 #include "system/InstallRecord.h"
+#include "system/Leftovers.h"
 #include "system/Registry.h"
 #include "ui/Messages.h"
 
@@ -25,28 +25,13 @@ static const char LIST_MORE[] = "\n...";
 static const char APP_PATH_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Quillet.exe";
 static const char UNINSTALL_ENTRIES_KEY[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 static const char TEXT_FILE_KEY[] = "txtfile";
+static const char ANY_ENTRY[] = "\\*";
 
 enum {
     ERROR_RESTART_COMPLETES = 3010,  // ERROR_SUCCESS_REBOOT_REQUIRED: removed, a restart completes it
-    // The list of items in the report: what fits beside the text in a message box.
-    LIST_CAPACITY = PATH_CAPACITY,
 };
 
-// What the removal came to, for the report and the exit code.
-struct Removal {
-    const char *Text;      // the record, whole
-    HGLOBAL TextHandle;
-    char Directory[VALUE_CAPACITY];
-    char Group[RECORD_FIELD_CAPACITY];
-    char Desktop[RECORD_FIELD_CAPACITY];
-    char WindowsDirectory[PATH_CAPACITY];
-    char Self[PATH_CAPACITY];      // the program's own file: it runs, and goes last
-    char Kept[LIST_CAPACITY];     // files added or changed since, kept
-    char Failed[LIST_CAPACITY];   // items that could not be taken away or given back
-    int KeptCount, FailedCount;
-    int RestartNeeded;
-};
-static Removal Work;
+UninstallState Uninstaller;
 
 // Adds `item` to a report list; what does not fit is summed up as "...".
 static void ListItem(char *list, int *count, const char *item)
@@ -63,16 +48,16 @@ static void ListItem(char *list, int *count, const char *item)
     (*count)++;
 }
 
-static void Keep(const char *item, const char *why)
+static void Keep(UninstallState *work, const char *item, const char *why)
 {
     LogLine("Kept: %s (%s)", item, why);
-    ListItem(Work.Kept, &Work.KeptCount, item);
+    ListItem(work->Kept, &work->KeptCount, item);
 }
 
-static void Fail(const char *item, const char *why, DWORD error)
+static void Fail(UninstallState *work, const char *item, const char *why, DWORD error)
 {
     LogLine("Not removed: %s (%s, error %lu)", item, why, error);
-    ListItem(Work.Failed, &Work.FailedCount, item);
+    ListItem(work->Failed, &work->FailedCount, item);
 }
 
 // A path that names something by way of "." or ".." could lead anywhere: never one of ours.
@@ -94,23 +79,25 @@ static int IsInDirectory(const char *path, const char *directory)
 
 // The places a record may name: below the installation's directory or its group, the desktop's
 // link, and names in the Windows directory itself.
-static int FileIsOurs(const char *path)
+static int FileIsOurs(const UninstallState *work, const char *path)
 {
     return !HasDotComponent(path) &&
-           (IsBelowDirectory(path, Work.Directory) || IsInDirectory(path, Work.WindowsDirectory));
+           (IsBelowDirectory(path, work->Places.Directory) || IsInDirectory(path, work->WindowsDirectory));
 }
 
-static int LinkIsOurs(const char *path)
+static int LinkIsOurs(const UninstallState *work, const char *path)
 {
-    return !HasDotComponent(path) && ((Work.Group[0] != '\0' && IsBelowDirectory(path, Work.Group)) ||
-                                      (Work.Desktop[0] != '\0' && IsInDirectory(path, Work.Desktop)));
+    const RecordPlaces *places = &work->Places;
+    return !HasDotComponent(path) && ((places->Group[0] != '\0' && IsBelowDirectory(path, places->Group)) ||
+                                      (places->Desktop[0] != '\0' && IsInDirectory(path, places->Desktop)));
 }
 
-static int DirectoryIsOurs(const char *path)
+static int DirectoryIsOurs(const UninstallState *work, const char *path)
 {
+    const RecordPlaces *places = &work->Places;
     return !HasDotComponent(path) &&
-           (SamePathPrefix(path, Work.Directory, VALUE_CAPACITY) || IsBelowDirectory(path, Work.Directory) ||
-            (Work.Group[0] != '\0' && SamePathPrefix(path, Work.Group, RECORD_FIELD_CAPACITY)));
+           (SamePathPrefix(path, places->Directory, VALUE_CAPACITY) || IsBelowDirectory(path, places->Directory) ||
+            (places->Group[0] != '\0' && SamePathPrefix(path, places->Group, RECORD_FIELD_CAPACITY)));
 }
 
 static int RegistryKeyIsOurs(HKEY root, const char *path)
@@ -126,89 +113,35 @@ static int RegistryKeyIsOurs(HKEY root, const char *path)
             (path[0] == '.' && path[1] != '\0' && strchr(path, PATH_SEPARATOR) == NULL));
 }
 
-// Calls `visit` for every line of `section` with its key decoded and its value as the record holds
-// it (to the line's end); in reverse order when `backwards` (the deepest directory and key come
-// last in the record, made after their parents). Returns 0, or -1 when a line is not well formed.
-typedef int (*RecordVisitor)(const char *key, const char *value);
-static int VisitSection(const char *section, RecordVisitor visit, int backwards)
+// Walks `section` of the record with the run's state as the visitors' context.
+static int VisitRecord(UninstallState *work, int section, int backwards, RecordVisitor visit)
 {
-    int start;
-    if (FindScriptSection(NULL, NULL, NULL, section, FALSE, Work.Text, &start) != 0)
-        return 0;
-    int count = 0;
-    ScriptLine line;
-    for (int at = start, length; (length = ParseScriptLine(Work.Text + at, &line)) != 0; at += length)
-        count++;
-    for (int n = 0; n < count; n++) {
-        int wanted = backwards ? count - 1 - n : n, at = start, length = 0;
-        for (int i = 0; (length = ParseScriptLine(Work.Text + at, &line)) != 0 && i < wanted; i++)
-            at += length;
-        if (line.KeyLength == 0 && line.ValueStart == NULL)
-            continue;
-        char key[RECORD_FIELD_CAPACITY];
-        if (line.ValueStart == NULL ||
-            DecodeRecordText(Work.Text + at, line.KeyLength, key, RECORD_FIELD_CAPACITY) < 0 ||
-            visit(key, line.ValueStart) != 0)
-            return -1;
-    }
-    return 0;
+    return WalkRecordSection(work->Record, section, backwards, visit, (LPARAM)work);
 }
 
 // ---- Checking the record before anything is touched ---------------------------------------------
 
-// The end of the value that starts at `value`: the line's end.
-static const char *ValueEnd(const char *value)
+static int CheckFile(const RecordItem *item, LPARAM context)
 {
-    while (*value != '\0' && *value != '\r' && *value != '\n')
-        value++;
-    return value;
+    return FileIsOurs((const UninstallState *)context, item->Name) ? 0 : -1;
 }
 
-static int CheckSetting(const char *key, const char *raw)
+static int CheckLink(const RecordItem *item, LPARAM context)
 {
-    char value[RECORD_FIELD_CAPACITY];
-    if (DecodeRecordText(raw, (int)(ValueEnd(raw) - raw), value, RECORD_FIELD_CAPACITY) < 0)
-        return -1;
-    if (strcmp(key, RECORD_DIRECTORY_KEY) == 0)
-        CopyString(Work.Directory, VALUE_CAPACITY, value);
-    else if (strcmp(key, RECORD_GROUP_KEY) == 0)
-        CopyString(Work.Group, RECORD_FIELD_CAPACITY, value);
-    else if (strcmp(key, RECORD_DESKTOP_KEY) == 0)
-        CopyString(Work.Desktop, RECORD_FIELD_CAPACITY, value);
+    return LinkIsOurs((const UninstallState *)context, item->Name) ? 0 : -1;
+}
+
+static int CheckRegistryValue(const RecordItem *item, LPARAM)
+{
+    return item->Root != NULL && RegistryKeyIsOurs(item->Root, item->KeyPath) ? 0 : -1;
+}
+
+// A directory or key made on the way to the installation's own is left where it is, not refused:
+// this walk only reads every line, so that one not well formed stops the removal before it starts.
+static int AcceptItem(const RecordItem *, LPARAM)
+{
     return 0;
 }
-
-static int CheckFile(const char *path, const char *)
-{
-    return FileIsOurs(path) ? 0 : -1;
-}
-
-static int CheckLink(const char *path, const char *)
-{
-    return LinkIsOurs(path) ? 0 : -1;
-}
-
-// A registry key of the record, "HKLM\path" or "HKLM\path|name": its root, path and name.
-static HKEY SplitRegistryKey(char *key, const char **path, const char **name)
-{
-    char *bar = strchr(key, RECORD_FIELD_SEPARATOR);
-    *name = "";
-    if (bar != NULL) {
-        *bar = '\0';
-        *name = bar + 1;
-    }
-    return RecordRoot(key, path);
-}
-
-static int CheckRegistryValue(const char *key, const char *)
-{
-    char copy[RECORD_FIELD_CAPACITY];
-    CopyString(copy, RECORD_FIELD_CAPACITY, key);
-    const char *path, *name;
-    HKEY root = SplitRegistryKey(copy, &path, &name);
-    return root != NULL && RegistryKeyIsOurs(root, path) ? 0 : -1;
-}
-
 
 // ---- Taking away and giving back ----------------------------------------------------------------
 
@@ -225,13 +158,13 @@ static DWORD LookAt(const char *path, WIN32_FIND_DATAA *found)
 // Where the directories to look at for `path` begin: at the installation's own directory or group
 // themselves (a user may have put a junction in their place), or below the desktop or the Windows
 // directory, which are the system's and may be links of its own.
-static int FirstOwnComponent(const char *path)
+static int FirstOwnComponent(const UninstallState *work, const char *path)
 {
     const struct {
         const char *Place;
         int Itself;
-    } places[] = { { Work.Directory, TRUE }, { Work.Group, TRUE }, { Work.Desktop, FALSE },
-                   { Work.WindowsDirectory, FALSE } };
+    } places[] = { { work->Places.Directory, TRUE }, { work->Places.Group, TRUE }, { work->Places.Desktop, FALSE },
+                   { work->WindowsDirectory, FALSE } };
     for (const auto &place : places) {
         int length = (int)strlen(place.Place);
         if (length > 0 && (IsBelowDirectory(path, place.Place) || SamePathPrefix(path, place.Place, length + 1)))
@@ -242,11 +175,11 @@ static int FirstOwnComponent(const char *path)
 
 // Whether a directory of the installation's on the way to `path` is a reparse point (a junction a
 // user made to send the removal elsewhere).
-static int PassesReparsePoint(const char *path)
+static int PassesReparsePoint(const UninstallState *work, const char *path)
 {
     char prefix[PATH_CAPACITY];
     int length = CopyString(prefix, PATH_CAPACITY, path);
-    int first = FirstOwnComponent(path);
+    int first = FirstOwnComponent(work, path);
     for (int i = length - 1; i >= first; i--) {
         if (prefix[i] != PATH_SEPARATOR)
             continue;
@@ -258,19 +191,12 @@ static int PassesReparsePoint(const char *path)
     return 0;
 }
 
-// `path` with `suffix`, beside it. Returns 0, or -1 when it does not fit.
-static int FormBeside(char *beside, const char *path, const char *suffix)
-{
-    int length = CopyString(beside, PATH_CAPACITY, path);
-    return AppendString(beside, PATH_CAPACITY, length, suffix) == length + (int)strlen(suffix) ? 0 : -1;
-}
-
 // A file that cannot be deleted now (a program holds it): moved aside and deleted at the next
 // restart. Returns 0, or the error.
 static DWORD DeleteAtRestart(const char *path)
 {
     char aside[PATH_CAPACITY];
-    if (FormBeside(aside, path, ASIDE_SUFFIX) != 0)
+    if (FormLeftoverPath(aside, path, ASIDE_SUFFIX) != 0)
         return ERROR_FILENAME_EXCED_RANGE;
     DeleteFileA(aside);
     if (!MoveFileExA(path, aside, MOVEFILE_REPLACE_EXISTING))
@@ -286,7 +212,7 @@ static DWORD DeleteAtRestart(const char *path)
 }
 
 // Deletes a file of the installation; one in use goes at the next restart. Returns 0 or the error.
-static DWORD RemoveFile(const char *path)
+static DWORD RemoveFile(UninstallState *work, const char *path)
 {
     if (DeleteFileA(path)) {
         LogLine("File deleted: %s", path);
@@ -299,129 +225,80 @@ static DWORD RemoveFile(const char *path)
         return error;
     error = DeleteAtRestart(path);
     if (error == ERROR_SUCCESS)
-        Work.RestartNeeded = 1;
+        work->RestartNeeded = 1;
     return error;
 }
 
 // What the installer and earlier upgrades left beside a file: temporary copies, old files aside.
-static void RemoveLeftovers(const char *path)
+static void RemoveLeftovers(UninstallState *work, const char *path)
 {
     const char *suffixes[] = { TEMPORARY_SUFFIX, ASIDE_SUFFIX };
     for (const char *suffix : suffixes) {
         char leftover[PATH_CAPACITY];
         WIN32_FIND_DATAA found;
-        if (FormBeside(leftover, path, suffix) == 0 && LookAt(leftover, &found) == ERROR_SUCCESS &&
+        if (FormLeftoverPath(leftover, path, suffix) == 0 && LookAt(leftover, &found) == ERROR_SUCCESS &&
             !(found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
             !DeleteFileA(leftover) && MoveFileExA(leftover, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
-            Work.RestartNeeded = 1;
+            work->RestartNeeded = 1;
     }
 }
 
-// Reads "new|size|time" of a record's file line.
-static int ReadFileLine(const char *raw, int *existedBefore, DWORD *size, FILETIME *written)
+// A file or link of the installation, unless a link or junction took its place or its way.
+static void RemoveUnlessRedirected(UninstallState *work, const char *path, const WIN32_FIND_DATAA *found)
 {
-    const char *end = ValueEnd(raw);
-    char state[16], number[16], time[24];
-    const char *cursor = raw;
-    if (NextRecordField(&cursor, end, state, sizeof state) < 0 ||
-        NextRecordField(&cursor, end, number, sizeof number) < 0 ||
-        NextRecordField(&cursor, end, time, sizeof time) != 16)
-        return -1;
-    *existedBefore = strcmp(state, RECORD_OLD_FILE) == 0;
-    DWORD value = 0;
-    for (const char *digit = number; *digit != '\0'; digit++) {
-        if (*digit < '0' || *digit > '9')
-            return -1;
-        value = value * 10 + (DWORD)(*digit - '0');
+    if ((found->dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+        PassesReparsePoint(work, path)) {
+        Keep(work, path, "a link or junction put in its place");
+        return;
     }
-    *size = value;
-    DWORD parts[2] = { 0, 0 };
-    for (int i = 0; i < 16; i++) {
-        char c = time[i];
-        int nibble = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-        if (nibble < 0)
-            return -1;
-        parts[i / 8] = parts[i / 8] * 16 + (DWORD)nibble;
-    }
-    written->dwHighDateTime = parts[0];
-    written->dwLowDateTime = parts[1];
-    return 0;
+    DWORD error = RemoveFile(work, path);
+    if (error != ERROR_SUCCESS)
+        Fail(work, path, "cannot be deleted", error);
 }
 
-static int RemoveRecordedFile(const char *path, const char *raw)
+static int RemoveRecordedFile(const RecordItem *item, LPARAM context)
 {
-    int existedBefore;
-    DWORD size;
-    FILETIME written;
-    if (ReadFileLine(raw, &existedBefore, &size, &written) != 0)
-        return -1;
-    RemoveLeftovers(path);
+    UninstallState *work = (UninstallState *)context;
+    const char *path = item->Name;
+    RemoveLeftovers(work, path);
     WIN32_FIND_DATAA found;
-    if (SamePathPrefix(path, Work.Self, PATH_CAPACITY) || LookAt(path, &found) != ERROR_SUCCESS)
+    if (SamePathPrefix(path, work->Self, PATH_CAPACITY) || LookAt(path, &found) != ERROR_SUCCESS)
         return 0;
     // A file of the Windows directory that was there before belongs to someone else.
-    if (existedBefore && IsInDirectory(path, Work.WindowsDirectory)) {
+    if (item->ExistedBefore && IsInDirectory(path, work->WindowsDirectory)) {
         LogLine("Kept: %s (it was there before the installation)", path);
         return 0;
     }
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        PassesReparsePoint(path)) {
-        Keep(path, "a link or junction put in its place");
+    if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
+        !PassesReparsePoint(work, path) &&
+        (found.nFileSizeLow != item->Size || found.nFileSizeHigh != 0 ||
+         found.ftLastWriteTime.dwLowDateTime != item->LastWrite.dwLowDateTime ||
+         found.ftLastWriteTime.dwHighDateTime != item->LastWrite.dwHighDateTime)) {
+        Keep(work, path, "changed since the installation");
         return 0;
     }
-    if (found.nFileSizeLow != size || found.nFileSizeHigh != 0 ||
-        found.ftLastWriteTime.dwLowDateTime != written.dwLowDateTime ||
-        found.ftLastWriteTime.dwHighDateTime != written.dwHighDateTime) {
-        Keep(path, "changed since the installation");
-        return 0;
-    }
-    DWORD error = RemoveFile(path);
-    if (error != ERROR_SUCCESS)
-        Fail(path, "cannot be deleted", error);
+    RemoveUnlessRedirected(work, path, &found);
     return 0;
 }
 
-static int RemoveRecordedLink(const char *path, const char *)
+static int RemoveRecordedLink(const RecordItem *item, LPARAM context)
 {
+    UninstallState *work = (UninstallState *)context;
     WIN32_FIND_DATAA found;
-    if (LookAt(path, &found) != ERROR_SUCCESS)
-        return 0;
-    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        PassesReparsePoint(path)) {
-        Keep(path, "a link or junction put in its place");
-        return 0;
-    }
-    DWORD error = RemoveFile(path);
-    if (error != ERROR_SUCCESS)
-        Fail(path, "cannot be deleted", error);
+    if (LookAt(item->Name, &found) == ERROR_SUCCESS)
+        RemoveUnlessRedirected(work, item->Name, &found);
     return 0;
-}
-
-// Whether the record names `path` as a file or directory of the installation.
-static int IsInRecord(const char *path)
-{
-    char needle[RECORD_FIELD_CAPACITY];
-    needle[0] = '\n';
-    int length = EncodeRecordText(needle, RECORD_FIELD_CAPACITY, 1, path);
-    return length > 0 && AppendString(needle, RECORD_FIELD_CAPACITY, length, "=") == length + 1 &&
-           strstr(Work.Text, needle) != NULL;
-}
-
-// Whether `name` ends with `suffix`.
-static int EndsWith(const char *name, const char *suffix)
-{
-    int length = (int)strlen(name), suffixLength = (int)strlen(suffix);
-    return length > suffixLength && strcmp(name + length - suffixLength, suffix) == 0;
 }
 
 // What is left in a directory of the installation that cannot go: whatever the record does not
 // name was added since, and is the user's; what the installer leaves beside a file is not. Returns
 // how many such entries there are.
-static int KeepAdded(const char *directory)
+static int KeepAdded(UninstallState *work, const char *directory)
 {
     int added = 0;
     char pattern[PATH_CAPACITY];
-    if (FormBeside(pattern, directory, "\\*") != 0)
+    int length = CopyString(pattern, PATH_CAPACITY, directory);
+    if (AppendString(pattern, PATH_CAPACITY, length, ANY_ENTRY) != length + (int)sizeof ANY_ENTRY - 1)
         return added;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern, &found);
@@ -429,14 +306,13 @@ static int KeepAdded(const char *directory)
         return added;
     do {
         char path[PATH_CAPACITY];
-        int length = CopyString(path, PATH_CAPACITY, directory);
-        length = AppendString(path, PATH_CAPACITY, length, "\\");
+        int named = CopyChars(path, PATH_CAPACITY, pattern, length + 1);
         if (strcmp(found.cFileName, ".") == 0 || strcmp(found.cFileName, "..") == 0 ||
-            AppendString(path, PATH_CAPACITY, length, found.cFileName) != length + (int)strlen(found.cFileName))
+            AppendString(path, PATH_CAPACITY, named, found.cFileName) != named + (int)strlen(found.cFileName))
             continue;
-        if (IsInRecord(path) || EndsWith(path, ASIDE_SUFFIX) || EndsWith(path, TEMPORARY_SUFFIX))
+        if (RecordNamesPath(work->Record, path) || LeftoverSuffix(found.cFileName) != NULL)
             continue;
-        Keep(path, "added since the installation");
+        Keep(work, path, "added since the installation");
         added++;
     } while (FindNextFileA(search, &found));
     FindClose(search);
@@ -445,18 +321,20 @@ static int KeepAdded(const char *directory)
 
 // A directory the installation made goes when nothing else is in it; one that still holds files in
 // use goes at the restart, after them.
-static int RemoveRecordedDirectory(const char *path, const char *)
+static int RemoveRecordedDirectory(const RecordItem *item, LPARAM context)
 {
+    UninstallState *work = (UninstallState *)context;
+    const char *path = item->Name;
     // A directory the installation had to make on the way (a program-files folder) is the system's.
-    if (!DirectoryIsOurs(path)) {
+    if (!DirectoryIsOurs(work, path)) {
         LogLine("Directory left: %s (not the installation's own)", path);
         return 0;
     }
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || PassesReparsePoint(path)) {
-        Keep(path, "a junction put in its place");
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || PassesReparsePoint(work, path)) {
+        Keep(work, path, "a junction put in its place");
         return 0;
     }
     if (RemoveDirectoryA(path)) {
@@ -466,224 +344,211 @@ static int RemoveRecordedDirectory(const char *path, const char *)
     DWORD error = GetLastError();
     // Emptied by the restart when what is left in it is the files in use, moved aside.
     if (error == ERROR_DIR_NOT_EMPTY) {
-        if (KeepAdded(path) == 0 && Work.RestartNeeded && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
+        if (KeepAdded(work, path) == 0 && work->RestartNeeded && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
             LogLine("Directory removed at the next restart: %s", path);
     } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        Fail(path, "cannot be removed", error);
+        Fail(work, path, "cannot be removed", error);
     return 0;
-}
-
-// Reads "-" or "type:bytes" into *present, *type and `data` of `capacity`; returns the byte count.
-static int ReadValueField(const char **cursor, const char *end, int *present, DWORD *type, char *data, int capacity)
-{
-    const char *start = *cursor;
-    const char *stop = start;
-    while (stop < end && *stop != RECORD_FIELD_SEPARATOR)
-        stop++;
-    *cursor = stop < end ? stop + 1 : stop;
-    *present = !(stop - start == 1 && start[0] == RECORD_ABSENT[0]);
-    if (!*present)
-        return 0;
-    DWORD number = 0;
-    const char *at = start;
-    for (; at < stop && *at >= '0' && *at <= '9'; at++)
-        number = number * 10 + (DWORD)(*at - '0');
-    if (at == start || at >= stop || *at != ':')
-        return -1;
-    *type = number;
-    return DecodeRecordText(at + 1, (int)(stop - at - 1), data, capacity);
 }
 
 // Whether two values are the same, letting a text's terminator be there or not (Wine keeps one even
 // when the writer gave none).
-static int SameValue(DWORD typeA, const char *a, int countA, DWORD typeB, const char *b, int countB)
+static int SameValue(DWORD typeA, const BYTE *a, int countA, const RecordedData *b)
 {
-    if (typeA != typeB)
+    int countB = b->Count;
+    if (typeA != b->Type)
         return 0;
     if (typeA == REG_SZ || typeA == REG_EXPAND_SZ) {
         if (countA > 0 && a[countA - 1] == '\0')
             countA--;
-        if (countB > 0 && b[countB - 1] == '\0')
+        if (countB > 0 && b->Bytes[countB - 1] == '\0')
             countB--;
     }
-    return countA == countB && memcmp(a, b, (size_t)countA) == 0;
+    return countA == countB && memcmp(a, b->Bytes, (size_t)countA) == 0;
 }
 
-static int RestoreRecordedValue(const char *key, const char *raw)
+static int RestoreRecordedValue(const RecordItem *item, LPARAM context)
 {
-    char copy[RECORD_FIELD_CAPACITY];
-    CopyString(copy, RECORD_FIELD_CAPACITY, key);
-    const char *path, *name;
-    HKEY root = SplitRegistryKey(copy, &path, &name);
-    const char *end = ValueEnd(raw);
-    char before[RECORD_FIELD_CAPACITY], written[RECORD_FIELD_CAPACITY];
-    int hadBefore, wasWritten;
-    DWORD beforeType = REG_NONE, writtenType = REG_NONE;
-    const char *cursor = raw;
-    int beforeCount = ReadValueField(&cursor, end, &hadBefore, &beforeType, before, RECORD_FIELD_CAPACITY);
-    int writtenCount = ReadValueField(&cursor, end, &wasWritten, &writtenType, written, RECORD_FIELD_CAPACITY);
-    if (beforeCount < 0 || writtenCount < 0 || !wasWritten)
-        return -1;
-
-    char now[RECORD_FIELD_CAPACITY];
+    UninstallState *work = (UninstallState *)context;
+    BYTE now[RECORD_FIELD_CAPACITY];
     DWORD nowType = REG_NONE, nowSize = RECORD_FIELD_CAPACITY;
-    LONG result = ReadRegistryData(root, path, name, &nowType, (BYTE *)now, &nowSize);
+    LONG result = ReadRegistryData(item->Root, item->KeyPath, item->ValueName, &nowType, now, &nowSize);
     if (result == ERROR_FILE_NOT_FOUND)
         return 0;
-    if (result != ERROR_SUCCESS || !SameValue(nowType, now, (int)nowSize, writtenType, written, writtenCount)) {
-        LogLine("Registry value left as it is: %s (changed since the installation)", key);
+    if (result != ERROR_SUCCESS || !SameValue(nowType, now, (int)nowSize, &item->Written)) {
+        LogLine("Registry value left as it is: %s|%s (changed since the installation)", item->Name, item->ValueName);
         return 0;
     }
-    result = hadBefore ? AmendRegistryValue(root, path, name, beforeType, (const BYTE *)before, (DWORD)beforeCount)
-                       : DeleteRegistryValue(root, path, name);
+    const RecordedData *before = &item->Before;
+    result = before->Present
+                 ? AmendRegistryValue(item->Root, item->KeyPath, item->ValueName, before->Type, before->Bytes,
+                                      (DWORD)before->Count)
+                 : DeleteRegistryValue(item->Root, item->KeyPath, item->ValueName);
     if (result != ERROR_SUCCESS) {
         // Shown as the registry editor names it: the key, and the value's name in brackets.
-        char item[RECORD_FIELD_CAPACITY];
-        int length = CopyString(item, RECORD_FIELD_CAPACITY, copy);
-        if (name[0] != '\0') {
-            length = AppendString(item, RECORD_FIELD_CAPACITY, length, " [");
-            length = AppendString(item, RECORD_FIELD_CAPACITY, length, name);
-            AppendString(item, RECORD_FIELD_CAPACITY, length, "]");
+        char shown[RECORD_FIELD_CAPACITY];
+        int length = CopyString(shown, RECORD_FIELD_CAPACITY, item->Name);
+        if (item->ValueName[0] != '\0') {
+            length = AppendString(shown, RECORD_FIELD_CAPACITY, length, " [");
+            length = AppendString(shown, RECORD_FIELD_CAPACITY, length, item->ValueName);
+            AppendString(shown, RECORD_FIELD_CAPACITY, length, "]");
         }
-        Fail(item, hadBefore ? "cannot be given back" : "cannot be deleted", (DWORD)result);
+        Fail(work, shown, before->Present ? "cannot be given back" : "cannot be deleted", (DWORD)result);
     }
     return 0;
 }
 
-static int RemoveRecordedKey(const char *key, const char *)
+static int RemoveRecordedKey(const RecordItem *item, LPARAM context)
 {
-    const char *path;
-    HKEY root = RecordRoot(key, &path);
+    UninstallState *work = (UninstallState *)context;
     // A key made on the way to ours (a program's App Paths) stays the system's.
-    if (root == NULL || !RegistryKeyIsOurs(root, path)) {
-        LogLine("Registry key left: %s (not the installation's own)", key);
+    if (item->Root == NULL || !RegistryKeyIsOurs(item->Root, item->KeyPath)) {
+        LogLine("Registry key left: %s (not the installation's own)", item->Name);
         return 0;
     }
-    LONG result = DeleteEmptyRegistryKey(root, path);
+    LONG result = DeleteEmptyRegistryKey(item->Root, item->KeyPath);
     if (result != ERROR_SUCCESS && result != ERROR_DIR_NOT_EMPTY && result != ERROR_FILE_NOT_FOUND)
-        Fail(key, "cannot be deleted", (DWORD)result);
+        Fail(work, item->Name, "cannot be deleted", (DWORD)result);
     return 0;
 }
 
 // The program's own file: it runs, so it goes aside and at the next restart, without holding up the
 // exit code (nothing of the installation is left under its name).
-static void RemoveSelf(void)
+static void RemoveSelf(const UninstallState *work)
 {
-    if (!IsInDirectory(Work.Self, Work.WindowsDirectory) || DeleteFileA(Work.Self))
+    if (!IsInDirectory(work->Self, work->WindowsDirectory) || DeleteFileA(work->Self))
         return;
-    DeleteAtRestart(Work.Self);
+    DeleteAtRestart(work->Self);
 }
 
 // ---- The run --------------------------------------------------------------------------------------
 
-static DWORD LoadWork(void)
+static DWORD LoadRecord(UninstallState *work)
 {
-    UINT length = GetWindowsDirectoryA(Work.WindowsDirectory, PATH_CAPACITY);
+    UINT length = GetWindowsDirectoryA(work->WindowsDirectory, PATH_CAPACITY);
     if (length == 0 || length >= PATH_CAPACITY)
         return ERROR_PATH_NOT_FOUND;
-    DWORD self = GetModuleFileNameA(NULL, Work.Self, PATH_CAPACITY);
+    DWORD self = GetModuleFileNameA(NULL, work->Self, PATH_CAPACITY);
     if (self == 0 || self >= PATH_CAPACITY)
-        Work.Self[0] = '\0';
+        work->Self[0] = '\0';
     char *text;
-    DWORD error = LoadInstallRecord(&Work.TextHandle, &text);
+    DWORD error = LoadInstallRecord(&work->RecordHandle, &text);
     if (error != ERROR_SUCCESS)
         return error;
-    Work.Text = text;
-    if (VisitSection(RECORD_SECTION, CheckSetting, FALSE) != 0)
-        return ERROR_FILE_INVALID;
-    return ERROR_SUCCESS;
+    work->Record = text;
+    return ReadRecordPlaces(text, &work->Places) == 0 ? ERROR_SUCCESS : ERROR_FILE_INVALID;
 }
 
-static void FreeWork(void)
+static void FreeRecord(UninstallState *work)
 {
-    if (Work.TextHandle != NULL) {
-        GlobalUnlock(Work.TextHandle);
-        GlobalFree(Work.TextHandle);
+    if (work->RecordHandle != NULL) {
+        GlobalUnlock(work->RecordHandle);
+        GlobalFree(work->RecordHandle);
     }
-    memset(&Work, 0, sizeof Work);
+    work->RecordHandle = NULL;
+    work->Record = NULL;
 }
 
-static int ShowReport(UINT id, const char *argument, UINT type)
+static int ShowReport(const UninstallState *work, UINT id, const char *argument, UINT type)
 {
-    return ShowMessageFormatted(State.Instance, State.CaptionText, NULL, id, argument, type);
+    return ShowMessageFormatted(work->Instance, work->Caption, NULL, id, argument, type);
 }
 
-static int RemoveInstallation(void)
+static int RemoveInstallation(UninstallState *work)
 {
-    DWORD error = LoadWork();
+    DWORD error = LoadRecord(work);
     char record[PATH_CAPACITY];
     if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && FormRecordPath(record, PATH_CAPACITY) == 0) {
         LogLine("Installation record not read (error %lu)", error);
-        ShowReport(IDS_CANNOT_READ_S, record, MB_OK | MB_ICONERROR);
+        ShowReport(work, IDS_CANNOT_READ_S, record, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
-    if (error != ERROR_SUCCESS || Work.Directory[0] == '\0' ||
-        !SamePathPrefix(Work.Directory, State.RequestedDirectory, VALUE_CAPACITY)) {
-        LogLine("No installation record of %s (error %lu)", State.RequestedDirectory, error);
-        ShowReport(IDS_UNINSTALL_NOTHING_S, State.RequestedDirectory, MB_OK | MB_ICONERROR);
+    const char *directory = work->Places.Directory;
+    if (error != ERROR_SUCCESS || directory[0] == '\0' ||
+        !SamePathPrefix(directory, work->RequestedDirectory, VALUE_CAPACITY)) {
+        LogLine("No installation record of %s (error %lu)", work->RequestedDirectory, error);
+        ShowReport(work, IDS_UNINSTALL_NOTHING_S, work->RequestedDirectory, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
-    // Every place the record names is checked before the first is touched.
-    if (VisitSection(RECORD_FILES, CheckFile, FALSE) != 0 || VisitSection(RECORD_LINKS, CheckLink, FALSE) != 0 ||
-        VisitSection(RECORD_VALUES, CheckRegistryValue, FALSE) != 0) {
+    // Every line of the record is read, and every place it names checked, before the first is touched.
+    if (VisitRecord(work, RECORD_FILES, FALSE, CheckFile) != 0 ||
+        VisitRecord(work, RECORD_LINKS, FALSE, CheckLink) != 0 ||
+        VisitRecord(work, RECORD_VALUES, FALSE, CheckRegistryValue) != 0 ||
+        VisitRecord(work, RECORD_DIRECTORIES, FALSE, AcceptItem) != 0 ||
+        VisitRecord(work, RECORD_KEYS, FALSE, AcceptItem) != 0) {
         LogLine("Installation record refused: it names places outside the installation");
-        ShowReport(IDS_UNINSTALL_REFUSED, "", MB_OK | MB_ICONERROR);
+        ShowReport(work, IDS_UNINSTALL_REFUSED, "", MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
-    if (ShowReport(IDS_UNINSTALL_QUESTION_S, Work.Directory, MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (ShowReport(work, IDS_UNINSTALL_QUESTION_S, directory, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return ERROR_INSTALL_USEREXIT;
 
-    VisitSection(RECORD_LINKS, RemoveRecordedLink, FALSE);
-    VisitSection(RECORD_FILES, RemoveRecordedFile, FALSE);
-    VisitSection(RECORD_DIRECTORIES, RemoveRecordedDirectory, TRUE);
+    VisitRecord(work, RECORD_LINKS, FALSE, RemoveRecordedLink);
+    VisitRecord(work, RECORD_FILES, FALSE, RemoveRecordedFile);
+    VisitRecord(work, RECORD_DIRECTORIES, TRUE, RemoveRecordedDirectory);
     // A directory that was there before the installation stays, and so does what the user put in it.
-    if (!IsInRecord(Work.Directory) && GetFileAttributesA(Work.Directory) != INVALID_FILE_ATTRIBUTES)
-        KeepAdded(Work.Directory);
-    VisitSection(RECORD_VALUES, RestoreRecordedValue, FALSE);
-    VisitSection(RECORD_KEYS, RemoveRecordedKey, TRUE);
-    RemoveSelf();
+    if (!RecordNamesPath(work->Record, directory) && GetFileAttributesA(directory) != INVALID_FILE_ATTRIBUTES)
+        KeepAdded(work, directory);
+    VisitRecord(work, RECORD_VALUES, FALSE, RestoreRecordedValue);
+    VisitRecord(work, RECORD_KEYS, TRUE, RemoveRecordedKey);
+    RemoveSelf(work);
 
     // A record of what could not be done stays for another try; otherwise it goes with the rest.
-    if (Work.FailedCount == 0 && FormRecordPath(record, PATH_CAPACITY) == 0 && DeleteFileA(record))
+    if (work->FailedCount == 0 && FormRecordPath(record, PATH_CAPACITY) == 0 && DeleteFileA(record))
         LogLine("Installation record deleted");
-    if (Work.FailedCount != 0) {
-        ShowReport(IDS_UNINSTALL_FAILED_S, Work.Failed, MB_OK | MB_ICONERROR);
+    if (work->FailedCount != 0) {
+        ShowReport(work, IDS_UNINSTALL_FAILED_S, work->Failed, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
-    if (Work.RestartNeeded) {
-        ShowReport(IDS_UNINSTALL_RESTART, "", MB_OK | MB_ICONINFORMATION);
+    if (work->RestartNeeded) {
+        ShowReport(work, IDS_UNINSTALL_RESTART, "", MB_OK | MB_ICONINFORMATION);
         return ERROR_RESTART_COMPLETES;
     }
-    if (Work.KeptCount != 0)
-        ShowReport(IDS_UNINSTALL_KEPT_S, Work.Kept, MB_OK | MB_ICONINFORMATION);
+    if (work->KeptCount != 0)
+        ShowReport(work, IDS_UNINSTALL_KEPT_S, work->Kept, MB_OK | MB_ICONINFORMATION);
     else
-        ShowReport(IDS_UNINSTALL_DONE, "", MB_OK | MB_ICONINFORMATION);
+        ShowReport(work, IDS_UNINSTALL_DONE, "", MB_OK | MB_ICONINFORMATION);
     return ERROR_SUCCESS;
 }
 
 static int Uninstall(void)
 {
-    int exitCode = RemoveInstallation();
-    FreeWork();
+    LogLine("Mode: %s", Run.Silent ? "silent" : "interactive");
+    int exitCode = RemoveInstallation(&Uninstaller);
+    FreeRecord(&Uninstaller);
     return exitCode;
 }
 
 static void StopForFailedUninstallLog(void)
 {
-    if (!State.Silent)
-        ShowMessageFormatted(State.Instance, State.CaptionText, NULL, IDS_CANNOT_WRITE_S, State.LogPath, MB_ICONERROR);
+    if (!Run.Silent)
+        ShowMessageFormatted(Uninstaller.Instance, Uninstaller.Caption, NULL, IDS_CANNOT_WRITE_S, Run.LogPath,
+                             MB_ICONERROR);
     ExitProcess(ERROR_INSTALL_FAILURE);
+}
+
+int ReadUninstallSwitches(const char *commandLine)
+{
+    const SwitchEntry switches[] = {
+        { "S", SWITCH_FLAG, &Run.Silent, NULL, 0 },
+        { "LOG", SWITCH_VALUE, NULL, Run.LogPath, PATH_CAPACITY },
+        { NULL, SWITCH_DIRECTORY, NULL, Uninstaller.RequestedDirectory, VALUE_CAPACITY },
+    };
+    int result = ReadSwitchTable(commandLine, switches, (int)(sizeof switches / sizeof switches[0]));
+    // The one question is whether to remove: a silent run was asked to.
+    Run.SilentQuestionAnswer = IDYES;
+    return result;
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
     RestrictDllSearch();
-    memset(&State, 0, sizeof State);
-    memset(&Work, 0, sizeof Work);
-    State.Instance = instance;
-    LoadStringA(instance, IDS_UNINSTALL_CAPTION, State.CaptionText, VALUE_CAPACITY);
+    memset(&Run, 0, sizeof Run);
+    memset(&Uninstaller, 0, sizeof Uninstaller);
+    Uninstaller.Instance = instance;
+    LoadStringA(instance, IDS_UNINSTALL_CAPTION, Uninstaller.Caption, VALUE_CAPACITY);
     // The directory holds blanks and comes unquoted: the raw command line, not the C runtime's split.
     const char *commandLine = SkipProgramName(GetCommandLineA());
-    return RunForCaller(ReadUninstallSwitches(commandLine), IDS_UNINSTALL_SWITCHES, State.CaptionText,
+    return RunForCaller(instance, ReadUninstallSwitches(commandLine), IDS_UNINSTALL_SWITCHES, Uninstaller.Caption,
                         "Quillet uninstaller", commandLine, StopForFailedUninstallLog, Uninstall);
 }

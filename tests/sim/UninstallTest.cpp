@@ -212,6 +212,14 @@ TEST_F(UninstallTest, FailuresAreReportedAndTheRecordKeptForAnotherTry)
     }
 }
 
+// Puts `line` at the top of `section` of the record.
+void AddRecordLine(const std::string &section, const std::string &line)
+{
+    std::string record = *sim::GetFile(RECORD);
+    record.insert(record.find(section + "\r\n") + section.size() + 2, line + "\r\n");
+    sim::PutFile(RECORD, record);
+}
+
 TEST_F(UninstallTest, NothingIsTouchedWithoutATrustworthyRecordOfThatDirectory)
 {
     struct Row {
@@ -239,6 +247,15 @@ TEST_F(UninstallTest, NothingIsTouchedWithoutATrustworthyRecordOfThatDirectory)
               record.insert(record.find("[Files]\r\n") + 9, line);
               sim::PutFile(RECORD, record);
           },
+          "/" + TARGET, { Text(IDS_UNINSTALL_REFUSED) } },
+        { "a value of another program's key",
+          [] { AddRecordLine("[Registry]", "HKLM\\Software\\Other|Run=-|1:C:\\evil.exe"); }, "/" + TARGET,
+          { Text(IDS_UNINSTALL_REFUSED) } },
+        { "a path that leads out by way of ..",
+          [] { AddRecordLine("[Files]", TARGET + "\\..\\..\\Users\\me\\Desktop\\placeholder=new|0|0000000000000000"); },
+          "/" + TARGET,
+          { Text(IDS_UNINSTALL_REFUSED) } },
+        { "a line that is not well formed", [] { AddRecordLine("[Registry]", "HKCR\\.txt|=garbage"); },
           "/" + TARGET, { Text(IDS_UNINSTALL_REFUSED) } },
     };
     for (const Row &row : rows) {

@@ -7,6 +7,8 @@
 
 #include "core/CommandLine.h"
 #include "core/InstallState.h"
+#include "core/RunFrame.h"
+#include "uninstall/Uninstaller.h"
 
 namespace {
 
@@ -16,16 +18,19 @@ struct Parsed {
     std::string directory, log;
 };
 
-Parsed Read(const std::string &commandLine)
+// The switches as the installer reads them, or with `uninstaller` as the uninstaller does.
+Parsed Read(const std::string &commandLine, bool uninstaller = false)
 {
     memset(&State, 0, sizeof State);
+    memset(&Uninstaller, 0, sizeof Uninstaller);
+    memset(&Run, 0, sizeof Run);
     Parsed parsed;
-    parsed.result = ReadSwitches(commandLine.c_str());
-    parsed.silent = State.Silent;
+    parsed.result = uninstaller ? ReadUninstallSwitches(commandLine.c_str()) : ReadSwitches(commandLine.c_str());
+    parsed.silent = Run.Silent;
     parsed.allUsers = State.AllUsers;
-    parsed.answer = State.SilentQuestionAnswer;
-    parsed.directory = State.RequestedDirectory;
-    parsed.log = State.LogPath;
+    parsed.answer = Run.SilentQuestionAnswer;
+    parsed.directory = uninstaller ? Uninstaller.RequestedDirectory : State.RequestedDirectory;
+    parsed.log = Run.LogPath;
     return parsed;
 }
 
@@ -79,6 +84,39 @@ TEST(ReadSwitches, RefusesWhatItDoesNotKnowOrCannotHoldWhole)
     Parsed parsed = Read("/X /S");
     EXPECT_EQ(parsed.result, SWITCHES_BAD);
     EXPECT_EQ(parsed.silent, 1);
+}
+
+// The uninstall entry's command: the switches first, then the directory after a '/', unquoted and
+// blanks and all, to the end of the line.
+TEST(ReadUninstallSwitches, TheDirectoryLastAndWhole)
+{
+    struct Row {
+        const char *line;
+        int result, silent;
+        const char *directory, *log;
+    } rows[] = {
+        { "/C:\\Program Files\\Quillet", SWITCHES_RUN, 0, "C:\\Program Files\\Quillet", "" },
+        { "/S /LOG=\"C:\\my logs\\r.log\" /C:\\Program Files\\Quillet", SWITCHES_RUN, 1,
+          "C:\\Program Files\\Quillet", "C:\\my logs\\r.log" },
+        { "/\\\\server\\apps\\Quillet", SWITCHES_RUN, 0, "\\\\server\\apps\\Quillet", "" },
+        // Blanks at the line's end are the command line's; what looks like a switch is the directory's.
+        { "/s /D:\\Quillet /LOG=x \t ", SWITCHES_RUN, 1, "D:\\Quillet /LOG=x", "" },
+        { "/?", SWITCHES_HELP, 0, "", "" },
+        // The installer's own switches are none of the uninstaller's.
+        { "/NOASSOCIATE /C:\\Quillet", SWITCHES_BAD, 0, "", "" },
+        { "/D=C:\\Quillet", SWITCHES_BAD, 0, "", "" },
+        { "/S /LOG=\"C:\\logs /C:\\Quillet", SWITCHES_BAD, 1, "", "" },
+        { "/C:\\Program \"Files", SWITCHES_BAD, 0, "", "" },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.line);
+        Parsed parsed = Read(row.line, true);
+        EXPECT_EQ(parsed.result, row.result);
+        EXPECT_EQ(parsed.silent, row.silent);
+        EXPECT_EQ(parsed.answer, IDYES);
+        EXPECT_EQ(parsed.directory, row.directory);
+        EXPECT_EQ(parsed.log, row.log);
+    }
 }
 
 }  // namespace

@@ -27,9 +27,9 @@ protected:
     {
         EXPECT_EQ(sim::OpenRegistryKeys(), 0);
         EXPECT_EQ(sim::LiveHeapBlocks(), 0);
-        EXPECT_EQ(State.KeyChain.Head, nullptr);
-        EXPECT_EQ(State.KeyChain.Tail, nullptr);
-        EXPECT_EQ(State.KeyChain.Next, nullptr);
+        EXPECT_EQ(KeyChain.Head, nullptr);
+        EXPECT_EQ(KeyChain.Tail, nullptr);
+        EXPECT_EQ(KeyChain.Next, nullptr);
     }
 
     // Reads into a sentinel-filled buffer of `room` bytes that has `bufferSize` bytes to fill.
@@ -200,10 +200,10 @@ TEST_F(RegistryTest, OpenKeyPathHandsBackTheDeepestKeyInTheChain)
     HKEY key = NULL;
     ASSERT_EQ(OpenKeyPath(HKEY_CLASSES_ROOT, COMMAND_PATH, REGISTRY_ACCESS, &key), ERROR_SUCCESS);
     EXPECT_EQ(sim::OpenRegistryKeys(), 4);
-    ASSERT_NE(State.KeyChain.Head, nullptr);
-    EXPECT_EQ(State.KeyChain.Head->Key, HKEY_CLASSES_ROOT);
-    EXPECT_EQ(State.KeyChain.Tail->Key, key);
-    EXPECT_EQ(State.KeyChain.Tail->Next, nullptr);
+    ASSERT_NE(KeyChain.Head, nullptr);
+    EXPECT_EQ(KeyChain.Head->Key, HKEY_CLASSES_ROOT);
+    EXPECT_EQ(KeyChain.Tail->Key, key);
+    EXPECT_EQ(KeyChain.Tail->Next, nullptr);
     char text[8];
     DWORD size = sizeof text;
     EXPECT_EQ(RegQueryValueExA(key, NULL, NULL, NULL, (LPBYTE)text, &size), ERROR_SUCCESS);

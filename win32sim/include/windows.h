@@ -94,6 +94,7 @@ typedef LONG LSTATUS;
 #endif
 
 #define MAX_PATH 260
+#define MAXDWORD 0xffffffff
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
