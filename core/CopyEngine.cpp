@@ -88,13 +88,14 @@ static int PutBackAside(void)
     return 0;
 }
 
-// Moves the destination aside, out of the way of its new copy; an aside file that an earlier
-// upgrade left and that can go now gives way. Returns 0 with AsidePath set, or -1.
+// Moves the destination aside, out of the way of its new copy, under a name no other file has: an
+// older one moved aside may still be held by the program that runs from it. Returns 0 with
+// AsidePath set, or -1.
 static int MoveAside(void)
 {
     char aside[PATH_CAPACITY];
-    if (FormLeftoverPath(aside, State.DestinationPath, ASIDE_SUFFIX) != 0 ||
-        !MoveFileExA(State.DestinationPath, aside, MOVEFILE_REPLACE_EXISTING))
+    if (FormFreeLeftoverPath(aside, State.DestinationPath, ASIDE_SUFFIX) != 0 ||
+        !MoveFileExA(State.DestinationPath, aside, 0))
         return -1;
     CopyString(State.AsidePath, PATH_CAPACITY, aside);
     return 0;
@@ -126,64 +127,34 @@ static int ProbeDestination(void)
     return 0;
 }
 
-// An old file moved aside by an earlier run: put back under its own name when that name is free (a
-// run ended by force between moving it aside and moving its copy in), deleted otherwise (its program
-// has ended; one still running stays, and the system deletes it at the next restart). Returns 1 when
-// it is gone from its aside name.
-static int SettleAsideFile(const char *aside, int length)
-{
-    char original[PATH_CAPACITY];
-    CopyChars(original, PATH_CAPACITY, aside, length - (int)strlen(ASIDE_SUFFIX));
-    // Without MOVEFILE_REPLACE_EXISTING the move itself tells whether the name is free.
-    if (MoveFileExA(aside, original, 0)) {
-        LogLine("File put back: %s (moved aside by a run that did not end)", original);
-        return 1;
-    }
-    return DeleteFileA(aside);
-}
-
-// Looks through the directory of DestinationPath once for a row of entries that share it: deletes
-// the temporary files that an earlier run, ended by force, left there, settles the old files moved
-// aside (one that cannot be deleted or put back stays for a later run), and notes whether the
-// directory held nothing else, as in a new installation, where no destination needs its test open.
-static void SweepDestinationDirectory(void)
+// Looks through the directory of DestinationPath once for a row of entries that share it, and
+// notes whether it holds anything at all: in a new installation's directories nothing can be in a
+// destination's way, and no earlier run can have left anything beside one.
+static void LookAtDestinationDirectory(void)
 {
     char path[PATH_CAPACITY];
     int directory = CopyChars(path, PATH_CAPACITY, State.DestinationPath, NameOffset(State.DestinationPath));
-    if (strcmp(path, State.SweptDirectory) == 0)
+    if (strcmp(path, State.SeenDirectory) == 0)
         return;
-    CopyString(State.SweptDirectory, PATH_CAPACITY, path);
-    State.SweptDirectoryEmpty = 0;
-    // A cut pattern could name something else: the directory is not looked through then.
+    CopyString(State.SeenDirectory, PATH_CAPACITY, path);
+    State.SeenDirectoryEmpty = 0;
+    // A cut pattern could name something else: the directory counts as holding something then.
     if (AppendString(path, PATH_CAPACITY, directory, ANY_NAME) != directory + ANY_NAME_LENGTH)
         return;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(path, &found);
     if (search == INVALID_HANDLE_VALUE) {
         // Nothing at all is found only in a drive's root, which has no "." or "..".
-        State.SweptDirectoryEmpty = GetLastError() == ERROR_FILE_NOT_FOUND;
+        State.SeenDirectoryEmpty = GetLastError() == ERROR_FILE_NOT_FOUND;
         return;
     }
     int empty = 1;
     do {
-        if (strcmp(found.cFileName, THIS_DIRECTORY) == 0 || strcmp(found.cFileName, PARENT_DIRECTORY) == 0)
-            continue;
-        char leftover[PATH_CAPACITY];
-        int formed = CopyChars(leftover, PATH_CAPACITY, path, directory);
-        int named = AppendString(leftover, PATH_CAPACITY, formed, found.cFileName);
-        // A cut name could name something else: it is left alone.
-        int whole = named == directory + (int)strlen(found.cFileName);
-        const char *suffix = whole && !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                                 ? LeftoverSuffix(found.cFileName)
-                                 : NULL;
-        if (suffix == TEMPORARY_SUFFIX && DeleteFileA(leftover))
-            continue;
-        if (suffix == ASIDE_SUFFIX && SettleAsideFile(leftover, named))
-            continue;
-        empty = 0;
-    } while (FindNextFileA(search, &found));
+        if (strcmp(found.cFileName, THIS_DIRECTORY) != 0 && strcmp(found.cFileName, PARENT_DIRECTORY) != 0)
+            empty = 0;
+    } while (empty && FindNextFileA(search, &found));
     FindClose(search);
-    State.SweptDirectoryEmpty = empty;
+    State.SeenDirectoryEmpty = empty;
 }
 
 // Checks that the destination in DestinationPath can be replaced, then opens its temporary file,
@@ -193,9 +164,13 @@ static int OpenTemporaryFile(void)
     State.DestinationHandle = NULL;
     State.ReplacingDestination = 0;
     State.DestinationInUse = 0;
-    SweepDestinationDirectory();
+    LookAtDestinationDirectory();
+    // What earlier runs ended by force left beside this destination is settled first; what lies
+    // beside other files is not this run's to touch.
+    if (!State.SeenDirectoryEmpty)
+        SettleLeftovers(State.DestinationPath);
     // In a directory that held nothing, a destination with a name cannot be in the way.
-    int tested = !State.SweptDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
+    int tested = !State.SeenDirectoryEmpty || State.DestinationPath[NameOffset(State.DestinationPath)] == '\0';
     if ((tested && ProbeDestination() != 0) ||
         FormLeftoverPath(State.TemporaryPath, State.DestinationPath, TEMPORARY_SUFFIX) != 0)
         return -1;

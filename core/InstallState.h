@@ -77,8 +77,8 @@ struct InstallState {
     HANDLE DestinationHandle;
     char DestinationPath[PATH_CAPACITY];
     char TemporaryPath[PATH_CAPACITY];   // empty while no temporary file of this run exists
-    char SweptDirectory[PATH_CAPACITY];  // the last directory cleared of an earlier run's temporary files
-    int SweptDirectoryEmpty;             // it held nothing else then: no destination there needs a test open
+    char SeenDirectory[PATH_CAPACITY];   // the last directory of a destination looked through
+    int SeenDirectoryEmpty;              // it held nothing: no destination there needs a test open
     int ReplacingDestination;            // the entry's destination exists: its copy goes to the disk first
     int DestinationInUse;                // ... and a running program holds it: it is moved aside first
     char AsidePath[PATH_CAPACITY];       // the old file, moved aside, while its new one is not yet in place

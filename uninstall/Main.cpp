@@ -191,15 +191,14 @@ static int PassesReparsePoint(const UninstallState *work, const char *path)
     return 0;
 }
 
-// A file that cannot be deleted now (a program holds it): moved aside and deleted at the next
-// restart. Returns 0, or the error.
+// A file that cannot be deleted now (a program holds it): moved aside, under a name no other file
+// has, and deleted at the next restart. Returns 0, or the error.
 static DWORD DeleteAtRestart(const char *path)
 {
     char aside[PATH_CAPACITY];
-    if (FormLeftoverPath(aside, path, ASIDE_SUFFIX) != 0)
+    if (FormFreeLeftoverPath(aside, path, DELETED_SUFFIX) != 0)
         return ERROR_FILENAME_EXCED_RANGE;
-    DeleteFileA(aside);
-    if (!MoveFileExA(path, aside, MOVEFILE_REPLACE_EXISTING))
+    if (!MoveFileExA(path, aside, 0))
         return GetLastError();
     if (!MoveFileExA(aside, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         DWORD error = GetLastError();
@@ -229,20 +228,6 @@ static DWORD RemoveFile(UninstallState *work, const char *path)
     return error;
 }
 
-// What the installer and earlier upgrades left beside a file: temporary copies, old files aside.
-static void RemoveLeftovers(UninstallState *work, const char *path)
-{
-    const char *suffixes[] = { TEMPORARY_SUFFIX, ASIDE_SUFFIX };
-    for (const char *suffix : suffixes) {
-        char leftover[PATH_CAPACITY];
-        WIN32_FIND_DATAA found;
-        if (FormLeftoverPath(leftover, path, suffix) == 0 && LookAt(leftover, &found) == ERROR_SUCCESS &&
-            !(found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-            !DeleteFileA(leftover) && MoveFileExA(leftover, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
-            work->RestartNeeded = 1;
-    }
-}
-
 // A file or link of the installation, unless a link or junction took its place or its way.
 static void RemoveUnlessRedirected(UninstallState *work, const char *path, const WIN32_FIND_DATAA *found)
 {
@@ -260,7 +245,9 @@ static int RemoveRecordedFile(const RecordItem *item, LPARAM context)
 {
     UninstallState *work = (UninstallState *)context;
     const char *path = item->Name;
-    RemoveLeftovers(work, path);
+    // What the installer and earlier upgrades or removals left beside it goes with it.
+    if (RemoveLeftovers(path))
+        work->RestartNeeded = 1;
     WIN32_FIND_DATAA found;
     if (SamePathPrefix(path, work->Self, PATH_CAPACITY) || LookAt(path, &found) != ERROR_SUCCESS)
         return 0;

@@ -198,7 +198,10 @@ std::string Installation()
         else
             states += 'T';
     }
-    auto endsWith = [](const std::string &name, const std::string &suffix) {
+    // A name with the suffix at its end, or the suffix and a number.
+    auto endsWith = [](std::string name, const std::string &suffix) {
+        while (!name.empty() && isdigit((unsigned char)name.back()))
+            name.pop_back();
         return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
     std::vector<std::string> files = FilesBelow("C:\\");
@@ -801,6 +804,22 @@ TEST_F(FailureMatrixTest, Reinstall)
               EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe.~old"), std::string(30000, 'q'));
               EXPECT_EQ(sim::RestartDeletions(), std::vector<std::string>{ TARGET + "\\Quillet.exe.~old" });
           } },
+        { "copy engine (sound behaviour): a second upgrade while the editor before the last still runs from its "
+          "file moved aside: the next name free, no box",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              sim::PutFile(TARGET + "\\Quillet.exe.~old", "the editor before the last");
+              sim::RunProgram(TARGET + "\\Quillet.exe.~old");
+              sim::RunProgram(TARGET + "\\Quillet.exe");
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "NNNN+aside");
+              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe.~old"), std::string("the editor before the last"));
+              EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe.~old2"), std::string(30000, 'q'));
+              EXPECT_EQ(sim::RestartDeletions(), std::vector<std::string>{ TARGET + "\\Quillet.exe.~old2" });
+          } },
         { "catalogue 14 / copy engine 3: the running editor cannot be moved aside either: shown before any chunk",
           nullptr,
           [] {
@@ -859,15 +878,27 @@ TEST_F(FailureMatrixTest, Reinstall)
               EXPECT_EQ(Installation(), "OOOO");
               EXPECT_EQ(sim::MainWindowOfClass(Text(IDS_CLASS_NAME)), (HWND)NULL);
           } },
-        { "copy engine (sound behaviour): what a run ended by force left is removed where the next run writes",
+        { "copy engine (sound behaviour): what a run ended by force left beside a file the next run writes is "
+          "removed; other programs' files with the same endings are theirs",
           nullptr,
           [] {
               LayOutOldInstallation();
-              sim::PutFile(TARGET + "\\Quillet.cnt.~qs", "a file the new version no longer has");
+              sim::PutFile(TARGET + "\\Quillet.exe.~qs", "a copy a killed run left");
               sim::PutFile("C:\\WINDOWS\\Unquil.exe.~qs", std::string(50, 'x'));
               sim::PutFile("C:\\WINDOWS\\Unquil.exe.~old", "an old uninstaller whose program has ended");
+              sim::PutFile("C:\\WINDOWS\\Unquil.exe.~old2", "an older one still");
+              sim::PutFile("C:\\WINDOWS\\other.ini.~old", "another program's");
+              sim::PutFile("C:\\WINDOWS\\tool.dat.~qs", "another program's");
           },
-          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true, [] { EXPECT_EQ(Installation(), "NNNN"); } },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_FALSE(sim::GetFile("C:\\WINDOWS\\other.ini").has_value());
+              EXPECT_EQ(sim::GetFile("C:\\WINDOWS\\other.ini.~old"), std::string("another program's"));
+              EXPECT_EQ(sim::GetFile("C:\\WINDOWS\\tool.dat.~qs"), std::string("another program's"));
+              DeleteFileA("C:\\WINDOWS\\other.ini.~old");
+              DeleteFileA("C:\\WINDOWS\\tool.dat.~qs");
+              EXPECT_EQ(Installation(), "NNNN");
+          } },
     };
     RunRows(rows);
 }

@@ -124,9 +124,9 @@ TEST_F(UninstallTest, InstallThenRemoveGivesBackTheMachineAsItWas)
     EXPECT_EQ(Boxes(), Removed(IDS_UNINSTALL_DONE));
     // The running uninstaller alone remains, moved aside and deleted at the restart.
     std::map<std::string, std::string> after = Machine();
-    EXPECT_EQ(after.erase("file WINDOWS\\Unquil.exe.~old"), 1u);
+    EXPECT_EQ(after.erase("file WINDOWS\\Unquil.exe.~del"), 1u);
     EXPECT_EQ(after, before);
-    EXPECT_EQ(sim::RestartDeletions(), std::vector<std::string>{ UNINSTALLER + ".~old" });
+    EXPECT_EQ(sim::RestartDeletions(), std::vector<std::string>{ UNINSTALLER + ".~del" });
     EXPECT_EQ(sim::OpenRegistryKeys(), 0);
     EXPECT_EQ(sim::OpenFileHandles(), 0);
 
@@ -135,7 +135,7 @@ TEST_F(UninstallTest, InstallThenRemoveGivesBackTheMachineAsItWas)
     ASSERT_EQ(Run(), 0);
     EXPECT_EQ(Uninstall(), 0);
     after = Machine();
-    after.erase("file WINDOWS\\Unquil.exe.~old");
+    after.erase("file WINDOWS\\Unquil.exe.~del");
     EXPECT_EQ(after, before);
 }
 
@@ -150,7 +150,7 @@ TEST_F(UninstallTest, AnUpgradeThenARemovalGivesBackTheStateBeforeTheFirstInstal
     ASSERT_EQ(Run(), 0);
     EXPECT_EQ(Uninstall(), 0);
     std::map<std::string, std::string> after = Machine();
-    after.erase("file WINDOWS\\Unquil.exe.~old");
+    after.erase("file WINDOWS\\Unquil.exe.~del");
     EXPECT_EQ(after, before);
 }
 
@@ -180,7 +180,7 @@ TEST_F(UninstallTest, TheEditorRunningIsRemovedAtTheRestart)
     EXPECT_EQ(Boxes(), Removed(IDS_UNINSTALL_RESTART));
     EXPECT_FALSE(sim::GetFile(TARGET + "\\Quillet.exe").has_value());
     std::vector<std::string> pending = sim::RestartDeletions();
-    EXPECT_EQ(pending, (std::vector<std::string>{ TARGET + "\\Quillet.exe.~old", TARGET, UNINSTALLER + ".~old" }));
+    EXPECT_EQ(pending, (std::vector<std::string>{ TARGET + "\\Quillet.exe.~del", TARGET, UNINSTALLER + ".~del" }));
     EXPECT_FALSE(sim::GetFile(RECORD).has_value());
 }
 
