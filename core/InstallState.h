@@ -98,6 +98,7 @@ struct InstallState {
 
     // Counters and flags
     int FailureCount;
+    int RecordNotWritten;     // the installation record could not be written: one failure
     int CancelRequested;
     int TotalBytes;
     int CopiedBytes;

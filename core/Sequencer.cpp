@@ -80,11 +80,22 @@ void StopForFailedLog(void)
     ExitProcess(ERROR_INSTALL_FAILURE);
 }
 
+void KeepInstallRecord(void)
+{
+    // Tried again at each call, counted once.
+    if (SaveInstallRecord() != ERROR_SUCCESS && !State.RecordNotWritten) {
+        State.RecordNotWritten = 1;
+        State.FailureCount++;
+    }
+}
+
 // The work of WM_DESTROY: the main window may be closed while a file is being copied, and that
-// copy is given up first. Then the backdrop goes and the message loop ends with the run's exit code.
+// copy is given up first, and what the run did so far is kept in the record. Then the backdrop goes
+// and the message loop ends with the run's exit code.
 static void EndInstallation(void)
 {
     DiscardEntryCopy();
+    KeepInstallRecord();
     EndInstallRecord();
     DeleteBackground();
     PostQuitMessage(State.ExitCode);
@@ -92,6 +103,8 @@ static void EndInstallation(void)
 
 void FinishInstallation(HWND window)
 {
+    // Whatever the outcome: the files a cancelled or failed run replaced are the new ones now.
+    KeepInstallRecord();
     UINT report = State.CancelRequested ? IDS_REPORT_ABANDONED_S
                   : State.FailureCount != 0 ? IDS_REPORT_FAILED_S
                                             : IDS_REPORT_DONE_S;

@@ -11,3 +11,6 @@ void FinishInstallation(HWND window);
 // deployment tool reads it, so the run stops at once with ERROR_INSTALL_FAILURE, after telling the
 // user (unless the run is silent) and giving up the copy in progress. Does not return.
 void StopForFailedLog(void);
+// Writes the installation record with what the run did so far; one that cannot be written is a
+// failure of the run (FailureCount): no removal could take the installation away.
+void KeepInstallRecord(void);

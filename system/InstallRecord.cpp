@@ -32,12 +32,9 @@
 #include "script/TextHelpers.h"
 #include "system/Leftovers.h"
 
-// The record's own section and its keys, then the sections of items by their RECORD_ values.
-static const char RECORD_SECTION[] = "Record";
-static const char DIRECTORY_KEY[] = "Directory";
-static const char GROUP_KEY[] = "Group";
-static const char DESKTOP_KEY[] = "Desktop";
-static const char *const SECTIONS[] = { "Files", "Directories", "Links", "Registry", "Keys" };
+// The sections by their RECORD_ values, and the keys of the record's own section by place.
+static const char *const SECTIONS[] = { "Record", "Files", "Directories", "Links", "Registry", "Keys" };
+static const char *const PLACE_KEYS[] = { "Directory", "Group", "Desktop" };
 static const char NEW_FILE[] = "new";
 static const char OLD_FILE[] = "old";
 static const char ABSENT[] = "-";
@@ -80,7 +77,8 @@ static HGLOBAL RecordHandle;
 static char *Record;
 static int RecordLength;
 static int RecordCapacity;
-static int RecordBroken;  // memory ran out: the record no longer holds every effect
+static int RecordBroken;   // memory ran out: the record no longer holds every effect
+static int RecordChanged;  // something was noted since the record was last written
 
 int FormRecordPath(char *path, int capacity)
 {
@@ -257,6 +255,7 @@ static void PutRecordLine(const char *section, const char *key, const char *valu
     memcpy(Record + at, text, (size_t)length);
     RecordLength += length - replaced;
     Record[RecordLength] = '\0';
+    RecordChanged = 1;
 }
 
 // Puts an item whose key is one path and whose value is `value`.
@@ -306,7 +305,35 @@ DWORD LoadInstallRecord(HGLOBAL *handle, char **text)
     return ERROR_SUCCESS;
 }
 
-static void PutPlace(const char *key, const char *value);
+// Names `value` as the place `place` of the latest installation: its line goes first in the record's
+// own section, and the same line standing further down goes (a place named by an earlier run, in
+// another directory or for other users, stays after it).
+static void PutPlace(int place, const char *value)
+{
+    char text[RECORD_LINE_CAPACITY];
+    int length = CopyString(text, RECORD_LINE_CAPACITY, PLACE_KEYS[place]);
+    length = AppendString(text, RECORD_LINE_CAPACITY, length, "=");
+    length = EncodeField(text, RECORD_LINE_CAPACITY, length, (const BYTE *)value, (int)strlen(value));
+    if (Record == NULL || RecordBroken || length < 0)
+        return;
+    length = AppendString(text, RECORD_LINE_CAPACITY, length, LINE_END);
+    int first = FindSection(SECTIONS[RECORD_PLACES]);
+    if (first < 0 || EnsureRoom(length) != 0)
+        return;
+    ScriptLine line;
+    for (int at = first, lineLength; (lineLength = ParseScriptLine(Record + at, &line)) != 0; at += lineLength) {
+        if (lineLength == length && memcmp(Record + at, text, (size_t)length) == 0) {
+            memmove(Record + at, Record + at + length, (size_t)(RecordLength - at - length));
+            RecordLength -= length;
+            break;
+        }
+    }
+    memmove(Record + first + length, Record + first, (size_t)(RecordLength - first));
+    memcpy(Record + first, text, (size_t)length);
+    RecordLength += length;
+    Record[RecordLength] = '\0';
+    RecordChanged = 1;
+}
 
 int BeginInstallRecord(const char *directory)
 {
@@ -315,14 +342,15 @@ int BeginInstallRecord(const char *directory)
     char *text;
     if (LoadInstallRecord(&earlier, &text) == ERROR_SUCCESS) {
         RecordPlaces places;
-        if (ReadRecordPlaces(text, &places) == 0 && SamePathPrefix(places.Directory, directory, VALUE_CAPACITY)) {
+        if (ReadRecordPlaces(text, &places) == 0) {
             RecordHandle = earlier;
             Record = text;
             RecordLength = (int)strlen(text);
             // LoadInstallRecord leaves that much room behind the text.
             RecordCapacity = RecordLength + RECORD_GROWTH;
-            LogLine("Installation record: adding to the earlier one");
+            LogLine("Installation record: adding to the earlier one, of %s", places.Directory);
         } else {
+            LogLine("Installation record: the earlier one is not well formed, started afresh");
             GlobalUnlock(earlier);
             GlobalFree(earlier);
         }
@@ -340,26 +368,18 @@ int BeginInstallRecord(const char *directory)
         RecordCapacity = RECORD_GROWTH;
         RecordLength = CopyString(Record, RecordCapacity, EMPTY_RECORD);
     }
-    PutPlace(DIRECTORY_KEY, directory);
+    PutPlace(RECORD_DIRECTORY, directory);
     return 0;
 }
 
 void RecordGroup(const char *folder)
 {
-    PutPlace(GROUP_KEY, folder);
+    PutPlace(RECORD_GROUP, folder);
 }
 
 void RecordDesktop(const char *folder)
 {
-    PutPlace(DESKTOP_KEY, folder);
-}
-
-// A line of the record's own section.
-static void PutPlace(const char *key, const char *value)
-{
-    char encoded[RECORD_FIELD_CAPACITY];
-    if (EncodeField(encoded, RECORD_FIELD_CAPACITY, 0, (const BYTE *)value, (int)strlen(value)) >= 0)
-        PutRecordLine(RECORD_SECTION, key, encoded, KEEP_NOTHING);
+    PutPlace(RECORD_DESKTOP, folder);
 }
 
 void RecordFile(const char *path, int existedBefore, DWORD size, const FILETIME *lastWrite)
@@ -438,10 +458,9 @@ void RecordRegistryKey(HKEY root, const char *path, int length)
         PutRecordLine(SECTIONS[RECORD_KEYS], key, "", KEEP_LINE);
 }
 
-DWORD SaveInstallRecord(void)
+// Writes the record to its place. Returns 0 or the Win32 error.
+static DWORD WriteInstallRecord(void)
 {
-    if (Record == NULL)
-        return ERROR_SUCCESS;
     if (RecordBroken)
         return ERROR_NOT_ENOUGH_MEMORY;
     char path[PATH_CAPACITY], temporary[PATH_CAPACITY];
@@ -464,6 +483,21 @@ DWORD SaveInstallRecord(void)
     return result;
 }
 
+DWORD SaveInstallRecord(void)
+{
+    if (Record == NULL || (!RecordChanged && !RecordBroken))
+        return ERROR_SUCCESS;
+    DWORD result = WriteInstallRecord();
+    if (result == ERROR_SUCCESS) {
+        RecordChanged = 0;
+        LogLine("Installation record written");
+    } else {
+        LogLine("Installation record not written (error %lu): no removal could take this installation away",
+                result);
+    }
+    return result;
+}
+
 void EndInstallRecord(void)
 {
     if (RecordHandle != NULL) {
@@ -475,6 +509,7 @@ void EndInstallRecord(void)
     RecordLength = 0;
     RecordCapacity = 0;
     RecordBroken = 0;
+    RecordChanged = 0;
 }
 
 // ---- Reading -------------------------------------------------------------------------------------
@@ -561,6 +596,7 @@ static int ReadKey(const char *key, int length, RecordItem *item)
 // Decodes one line of `section` into `item`. Returns 0, or -1 when it is not well formed.
 static int ReadItem(int section, const char *text, const ScriptLine *line, RecordItem *item)
 {
+    item->Place = RECORD_NO_PLACE;
     item->Root = NULL;
     item->KeyPath = item->Name;
     item->ValueName[0] = '\0';
@@ -571,6 +607,18 @@ static int ReadItem(int section, const char *text, const ScriptLine *line, Recor
     if (line->ValueStart == NULL)
         return -1;
     switch (section) {
+    case RECORD_PLACES:
+        item->Place = RECORD_NO_PLACE;
+        for (int place = RECORD_DIRECTORY; place <= RECORD_DESKTOP; place++) {
+            if (line->KeyLength == (int)strlen(PLACE_KEYS[place]) &&
+                memcmp(text, PLACE_KEYS[place], (size_t)line->KeyLength) == 0)
+                item->Place = place;
+        }
+        // A directory cut to fit would name another place: such a record is none of the installer's.
+        return DecodeField(line->ValueStart, line->ValueLength, item->Name,
+                           item->Place == RECORD_DIRECTORY ? (int)VALUE_CAPACITY : (int)RECORD_FIELD_CAPACITY) < 0
+                   ? -1
+                   : 0;
     case RECORD_VALUES: {
         // The key's path and the value's name are encoded apart: the first bare separator splits them.
         const char *bar = (const char *)memchr(text, FIELD_SEPARATOR, (size_t)line->KeyLength);
@@ -636,37 +684,36 @@ int WalkRecordSection(const char *record, int section, int backwards, RecordVisi
     return result;
 }
 
+// Takes the first of each place into the RecordPlaces at `context`.
+static int TakeFirstPlace(const RecordItem *item, LPARAM context)
+{
+    RecordPlaces *places = (RecordPlaces *)context;
+    char *fields[] = { places->Directory, places->Group, places->Desktop };
+    const int capacities[] = { VALUE_CAPACITY, RECORD_FIELD_CAPACITY, RECORD_FIELD_CAPACITY };
+    if (item->Place != RECORD_NO_PLACE && fields[item->Place][0] == '\0')
+        CopyString(fields[item->Place], capacities[item->Place], item->Name);
+    return 0;
+}
+
 int ReadRecordPlaces(const char *record, RecordPlaces *places)
 {
     places->Directory[0] = places->Group[0] = places->Desktop[0] = '\0';
-    int at;
-    if (FindScriptSection(NULL, NULL, NULL, RECORD_SECTION, FALSE, record, &at) != 0)
-        return 0;
-    const struct {
-        const char *Key;
-        char *Field;
-        int Capacity;
-    } known[] = {
-        { DIRECTORY_KEY, places->Directory, VALUE_CAPACITY },
-        { GROUP_KEY, places->Group, RECORD_FIELD_CAPACITY },
-        { DESKTOP_KEY, places->Desktop, RECORD_FIELD_CAPACITY },
-    };
-    ScriptLine line;
-    for (int length; (length = ParseScriptLine(record + at, &line)) != 0; at += length) {
-        if (line.KeyLength == 0 && line.ValueStart == NULL)
-            continue;
-        char value[RECORD_FIELD_CAPACITY];
-        if (line.ValueStart == NULL ||
-            DecodeField(line.ValueStart, line.ValueLength, value, RECORD_FIELD_CAPACITY) < 0)
-            return -1;
-        for (const auto &place : known) {
-            // A directory cut to fit would name another place: such a record is none of the installer's.
-            if (line.KeyLength == (int)strlen(place.Key) && memcmp(record + at, place.Key, line.KeyLength) == 0 &&
-                CopyString(place.Field, place.Capacity, value) != (int)strlen(value))
-                return -1;
-        }
-    }
-    return 0;
+    return WalkRecordSection(record, RECORD_PLACES, FALSE, TakeFirstPlace, (LPARAM)places) == 0 ? 0 : -1;
+}
+
+int FindRecordedDirectory(char *directory)
+{
+    HGLOBAL handle;
+    char *text;
+    if (LoadInstallRecord(&handle, &text) != ERROR_SUCCESS)
+        return -1;
+    RecordPlaces places;
+    int result = ReadRecordPlaces(text, &places) == 0 && places.Directory[0] != '\0' ? 0 : -1;
+    if (result == 0)
+        CopyString(directory, VALUE_CAPACITY, places.Directory);
+    GlobalUnlock(handle);
+    GlobalFree(handle);
+    return result;
 }
 
 int RecordNamesPath(const char *record, const char *path)

@@ -235,17 +235,6 @@ static void RegisterEditor(void)
     WriteNumber(uninstallKey, NO_REPAIR_VALUE, UNINSTALL_FLAG);
 }
 
-// The installation record brought up to date: once the uninstall entry that uses it exists, and
-// again when the registration is complete.
-static void SaveRecord(void)
-{
-    DWORD result = SaveInstallRecord();
-    if (result == ERROR_SUCCESS)
-        LogLine("Installation record written");
-    else
-        LogLine("Installation record not written (error %lu)", result);
-}
-
 // The last Suffixes line of [Registration] into SuffixList; returns -1 when there is no such section.
 static int ReadSuffixList(HWND window)
 {
@@ -319,7 +308,8 @@ static void QuoteCommandArgument(const char *path)
 void RegisterApplication(HWND window)
 {
     RegisterEditor();
-    SaveRecord();
+    // Once the uninstall entry that uses it exists, and again when the registration is complete.
+    KeepInstallRecord();
 
     if (ShowMessage(State.Instance, State.CaptionText, State.MainWindow, IDS_REGISTER_QUESTION,
                     MB_YESNO | MB_ICONQUESTION) == IDYES) {
@@ -328,7 +318,7 @@ void RegisterApplication(HWND window)
         QuoteCommandArgument(OPEN_COMMAND_KEY);
         QuoteCommandArgument(PRINT_COMMAND_KEY);
     }
-    SaveRecord();
+    KeepInstallRecord();
 
     FinishInstallation(window);
 }

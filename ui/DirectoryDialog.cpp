@@ -11,6 +11,7 @@
 #include "core/RunFrame.h"
 #include "resources/resource.h"
 #include "script/TextHelpers.h"
+#include "system/InstallRecord.h"
 #include "system/Registry.h"
 
 static const char DIRECTORY_TEMPLATE[] = "Directory";
@@ -25,14 +26,17 @@ static const char DRIVE_LETTER_BEFORE_A = 'A' - 1;
 static const int KILOBYTE = 1024;
 
 // TargetDirectory becomes the program-files directory, '\' and the application's name; without
-// that registry value it keeps what start-up read from the script. A directory the command line
-// names (/D=) is proposed instead of either.
+// that registry value it keeps what start-up read from the script. The directory of an earlier
+// installation is proposed instead, so that an upgrade replaces it where it is, and a directory the
+// command line names (/D=) instead of any.
 static void ProposeDirectory(void)
 {
     if (State.RequestedDirectory[0] != '\0') {
         CopyString(State.TargetDirectory, VALUE_CAPACITY, State.RequestedDirectory);
         return;
     }
+    if (FindRecordedDirectory(State.TargetDirectory) == 0)
+        return;
     // Read aside: a query that fails may leave anything in its buffer, and the script's value
     // must survive it.
     char programFiles[VALUE_CAPACITY];

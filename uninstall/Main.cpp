@@ -77,27 +77,66 @@ static int IsInDirectory(const char *path, const char *directory)
     return IsBelowDirectory(path, directory) && strchr(path + strlen(directory) + 1, PATH_SEPARATOR) == NULL;
 }
 
-// The places a record may name: below the installation's directory or its group, the desktop's
+// Whether `path` is `place` itself, letter case aside.
+static int IsSamePath(const char *path, const char *place)
+{
+    return SamePathPrefix(path, place, (int)strlen(place) + 1);
+}
+
+static int IsSameOrBelow(const char *path, const char *place)
+{
+    return IsSamePath(path, place) || IsBelowDirectory(path, place);
+}
+
+// A question about `Path` put to each place of one kind that the record names (the latest
+// installation's and those of earlier ones elsewhere), and the length of the first that holds it.
+struct PlaceQuestion {
+    const char *Path;
+    int Place;
+    int (*Holds)(const char *path, const char *place);
+    int Length;
+};
+
+static int AskPlace(const RecordItem *item, LPARAM context)
+{
+    PlaceQuestion *question = (PlaceQuestion *)context;
+    if (item->Place != question->Place || item->Name[0] == '\0' || !question->Holds(question->Path, item->Name))
+        return 0;
+    question->Length = (int)strlen(item->Name);
+    return 1;
+}
+
+// Whether a place of kind `place` that the record names holds `path` as `holds` tells; the length of
+// the first that does in *length, when asked for.
+static int InRecordedPlace(const UninstallState *work, int place, const char *path,
+                           int (*holds)(const char *path, const char *place), int *length = NULL)
+{
+    PlaceQuestion question = { path, place, holds, 0 };
+    if (WalkRecordSection(work->Record, RECORD_PLACES, FALSE, AskPlace, (LPARAM)&question) != 1)
+        return 0;
+    if (length != NULL)
+        *length = question.Length;
+    return 1;
+}
+
+// The places a record may name: below an installation's directory or its group, the desktop's
 // link, and names in the Windows directory itself.
 static int FileIsOurs(const UninstallState *work, const char *path)
 {
-    return !HasDotComponent(path) &&
-           (IsBelowDirectory(path, work->Places.Directory) || IsInDirectory(path, work->WindowsDirectory));
+    return !HasDotComponent(path) && (InRecordedPlace(work, RECORD_DIRECTORY, path, IsBelowDirectory) ||
+                                      IsInDirectory(path, work->WindowsDirectory));
 }
 
 static int LinkIsOurs(const UninstallState *work, const char *path)
 {
-    const RecordPlaces *places = &work->Places;
-    return !HasDotComponent(path) && ((places->Group[0] != '\0' && IsBelowDirectory(path, places->Group)) ||
-                                      (places->Desktop[0] != '\0' && IsInDirectory(path, places->Desktop)));
+    return !HasDotComponent(path) && (InRecordedPlace(work, RECORD_GROUP, path, IsBelowDirectory) ||
+                                      InRecordedPlace(work, RECORD_DESKTOP, path, IsInDirectory));
 }
 
 static int DirectoryIsOurs(const UninstallState *work, const char *path)
 {
-    const RecordPlaces *places = &work->Places;
-    return !HasDotComponent(path) &&
-           (SamePathPrefix(path, places->Directory, VALUE_CAPACITY) || IsBelowDirectory(path, places->Directory) ||
-            (places->Group[0] != '\0' && SamePathPrefix(path, places->Group, RECORD_FIELD_CAPACITY)));
+    return !HasDotComponent(path) && (InRecordedPlace(work, RECORD_DIRECTORY, path, IsSameOrBelow) ||
+                                      InRecordedPlace(work, RECORD_GROUP, path, IsSamePath));
 }
 
 static int RegistryKeyIsOurs(HKEY root, const char *path)
@@ -155,21 +194,22 @@ static DWORD LookAt(const char *path, WIN32_FIND_DATAA *found)
     return ERROR_SUCCESS;
 }
 
-// Where the directories to look at for `path` begin: at the installation's own directory or group
+// Where the directories to look at for `path` begin: at an installation's own directory or group
 // themselves (a user may have put a junction in their place), or below the desktop or the Windows
 // directory, which are the system's and may be links of its own.
 static int FirstOwnComponent(const UninstallState *work, const char *path)
 {
     const struct {
-        const char *Place;
+        int Place;
         int Itself;
-    } places[] = { { work->Places.Directory, TRUE }, { work->Places.Group, TRUE }, { work->Places.Desktop, FALSE },
-                   { work->WindowsDirectory, FALSE } };
+    } places[] = { { RECORD_DIRECTORY, TRUE }, { RECORD_GROUP, TRUE }, { RECORD_DESKTOP, FALSE } };
+    int length;
     for (const auto &place : places) {
-        int length = (int)strlen(place.Place);
-        if (length > 0 && (IsBelowDirectory(path, place.Place) || SamePathPrefix(path, place.Place, length + 1)))
+        if (InRecordedPlace(work, place.Place, path, IsSameOrBelow, &length))
             return place.Itself ? length : length + 1;
     }
+    if (IsSameOrBelow(path, work->WindowsDirectory))
+        return (int)strlen(work->WindowsDirectory) + 1;
     return (int)strlen(path);
 }
 
@@ -304,6 +344,16 @@ static int KeepAdded(UninstallState *work, const char *directory)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return added;
+}
+
+// A directory that was there before an installation stays, and so does what the user put in it.
+static int KeepAddedToDirectory(const RecordItem *item, LPARAM context)
+{
+    UninstallState *work = (UninstallState *)context;
+    if (item->Place == RECORD_DIRECTORY && !RecordNamesPath(work->Record, item->Name) &&
+        GetFileAttributesA(item->Name) != INVALID_FILE_ATTRIBUTES)
+        KeepAdded(work, item->Name);
+    return 0;
 }
 
 // A directory the installation made goes when nothing else is in it; one that still holds files in
@@ -450,9 +500,11 @@ static int RemoveInstallation(UninstallState *work)
         ShowReport(work, IDS_CANNOT_READ_S, record, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
     }
+    // The uninstall entry names the latest installation's directory, or an earlier one's when the
+    // latest run into another directory ended before it wrote the entry: either has the record.
     const char *directory = work->Places.Directory;
     if (error != ERROR_SUCCESS || directory[0] == '\0' ||
-        !SamePathPrefix(directory, work->RequestedDirectory, VALUE_CAPACITY)) {
+        !InRecordedPlace(work, RECORD_DIRECTORY, work->RequestedDirectory, IsSamePath)) {
         LogLine("No installation record of %s (error %lu)", work->RequestedDirectory, error);
         ShowReport(work, IDS_UNINSTALL_NOTHING_S, work->RequestedDirectory, MB_OK | MB_ICONERROR);
         return ERROR_INSTALL_FAILURE;
@@ -473,9 +525,7 @@ static int RemoveInstallation(UninstallState *work)
     VisitRecord(work, RECORD_LINKS, FALSE, RemoveRecordedLink);
     VisitRecord(work, RECORD_FILES, FALSE, RemoveRecordedFile);
     VisitRecord(work, RECORD_DIRECTORIES, TRUE, RemoveRecordedDirectory);
-    // A directory that was there before the installation stays, and so does what the user put in it.
-    if (!RecordNamesPath(work->Record, directory) && GetFileAttributesA(directory) != INVALID_FILE_ATTRIBUTES)
-        KeepAdded(work, directory);
+    VisitRecord(work, RECORD_PLACES, FALSE, KeepAddedToDirectory);
     VisitRecord(work, RECORD_VALUES, FALSE, RestoreRecordedValue);
     VisitRecord(work, RECORD_KEYS, TRUE, RemoveRecordedKey);
     RemoveSelf(work);

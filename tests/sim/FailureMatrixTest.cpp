@@ -662,7 +662,8 @@ TEST_F(FailureMatrixTest, CopyEngine)
           },
           { WindowBox(IDS_CANNOT_OPEN_S, (longWindows + "\\Unquil.exe").substr(0, 259), ERROR_OK_CANCEL), QUESTION,
             FAILED_REPORT },
-          1, { NEXT, NEXT, NEXT, DONE, SHORTCUTS, REGISTER }, Match::Tail, true, true,
+          // The installation record, kept there too, cannot be written either.
+          2, { NEXT, NEXT, NEXT, DONE, SHORTCUTS, REGISTER }, Match::Tail, true, true,
           [longWindows] {
               EXPECT_FALSE(FileExists((longWindows + "\\Unquil.exe").substr(0, 259)));
               EXPECT_FALSE(FileExists(longWindows + "\\Unquil.exe"));
@@ -1107,6 +1108,23 @@ TEST_F(FailureMatrixTest, Registration)
           [] {
               EXPECT_TRUE(FileExists("C:\\Quillet\\Quillet.exe"));
               EXPECT_EQ(TextValue(HKEY_LOCAL_MACHINE, APP_PATH_KEY, ""), "C:\\Quillet\\Quillet.exe");
+          } },
+        { "installation record (sound behaviour): it cannot be written: the report of a partial installation",
+          nullptr, [] { sim::FailOpen("Quillet.rec", ERROR_ACCESS_DENIED); }, { QUESTION, FAILED_REPORT }, 1,
+          COMPLETED, Match::Tail, true, true,
+          [] { EXPECT_FALSE(FileExists("C:\\WINDOWS\\Quillet.rec")); } },
+        { "directory dialog (sound behaviour): an earlier installation's directory is proposed, so that an upgrade "
+          "replaces it where it is",
+          nullptr,
+          [] {
+              sim::PutFile("C:\\WINDOWS\\Quillet.rec", "[Record]\r\nDirectory=C:\\Apps\\Quillet\r\n[Files]\r\n"
+                                                       "[Directories]\r\n[Links]\r\n[Registry]\r\n[Keys]\r\n");
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_TRUE(FileExists("C:\\Apps\\Quillet\\Quillet.exe"));
+              EXPECT_FALSE(FileExists(TARGET + "\\Quillet.exe"));
+              EXPECT_EQ(TextValue(HKEY_LOCAL_MACHINE, APP_PATH_KEY, ""), "C:\\Apps\\Quillet\\Quillet.exe");
           } },
         // The first registry walk of the run is the directory proposal's: its chain starts at the first HeapAlloc.
         { "registry 3 (silent): the first node of a chain cannot be allocated", nullptr,

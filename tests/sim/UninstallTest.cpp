@@ -154,6 +154,44 @@ TEST_F(UninstallTest, AnUpgradeThenARemovalGivesBackTheStateBeforeTheFirstInstal
     EXPECT_EQ(after, before);
 }
 
+// The record stays true to the machine whatever a later run did: an installation into another
+// directory adds to it (the uninstall entry names either directory), and a cancelled upgrade notes
+// the files it had already replaced. The removal then gives back the machine as before the first.
+TEST_F(UninstallTest, ALaterRunElsewhereOrCancelledOrphansNothing)
+{
+    const std::string elsewhere = "C:\\Apps\\Quillet";
+    struct Row {
+        const char *name;
+        std::string arguments;
+        bool cancelAtHelp;
+        std::string removal;
+    } rows[] = {
+        { "a second installation into another directory", "/S /D=" + elsewhere, false, "/" + elsewhere },
+        { "the same, removed from the earlier directory's entry", "/S /D=" + elsewhere, false, "/" + TARGET },
+        { "an upgrade cancelled after it replaced the editor", "", true, "/" + TARGET },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        FreshMachine();
+        ASSERT_EQ(Run(), 0);
+        sim::PutFile("C:\\DIST\\Quillet.exe", std::string(25000, 'N'));
+        ResetRun();
+        if (row.cancelAtHelp) {
+            onMessage = [](const MSG &msg) {
+                if (msg.message == WM_COPY_NEXT_FILE && std::string(State.EntryKey) == "Help")
+                    sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
+            };
+        }
+        ASSERT_EQ(Run(row.arguments), row.cancelAtHelp ? ERROR_INSTALL_USEREXIT : 0);
+        EXPECT_EQ(sim::GetFile(TARGET + "\\Quillet.exe"), row.cancelAtHelp ? std::string(25000, 'N') : std::string(20000, 'Q'));
+
+        EXPECT_EQ(Uninstall(row.removal), 0);
+        std::map<std::string, std::string> after = Machine();
+        after.erase("file WINDOWS\\Unquil.exe.~del");
+        EXPECT_EQ(after, before);
+    }
+}
+
 TEST_F(UninstallTest, WhatTheUserMadeStaysAndIsListed)
 {
     ASSERT_EQ(Run(), 0);
