@@ -80,9 +80,12 @@ void RestrictDllSearch(void)
 // One installation or removal at a time, whichever user or session starts it.
 static const char INSTALLATION_MUTEX[] = "Global\\QuilletSetup";
 
-// A word "/X:..." or "/\\..." names a directory rather than a switch.
+// A word /X:... or /\\... names a directory rather than a switch; so does one whose directory is in
+// quotes after the '/'.
 static int IsDirectoryWord(const char *name)
 {
+    if (name[0] == QUOTE)
+        name++;
     return (name[0] != '\0' && name[1] == ':') || (name[0] == '\\' && name[1] == '\\');
 }
 
@@ -116,6 +119,19 @@ int ReadSwitchTable(const char *commandLine, const SwitchEntry *table, int count
             at++;
         if (*at == '\0')
             break;
+        // A caller that quotes every argument with blanks in it quotes a directory's whole word, as in
+        // "/C:\Program Files\Quillet" with the quotes: the rest of the line, to its closing quote.
+        const SwitchEntry *directory =
+            at[0] == QUOTE && at[1] == SWITCH_MARK ? FindSwitch(table, count, at + 2, 0) : NULL;
+        if (directory != NULL && directory->Kind == SWITCH_DIRECTORY) {
+            const char *value = at + 2;
+            int length = (int)strlen(value);
+            while (length > 0 && IsBlank(value[length - 1]))
+                length--;
+            bad = bad || length == 0 || value[length - 1] != QUOTE ||
+                  TakeValue(directory->Field, directory->Capacity, value, length - 1) != 0;
+            break;
+        }
         // A word that is no switch is not taken; the rest is still read, so that a /S further on
         // keeps even the list of switches from being shown.
         if (*at != SWITCH_MARK) {

@@ -28,7 +28,8 @@ enum {
     SWITCH_FLAG,       // "/NAME": *Flag set to TRUE
     SWITCH_VALUE,      // "/NAME=VALUE", the value in quotes when it holds blanks
     SWITCH_REST,       // "/NAME=" and the rest of the line, blanks included
-    SWITCH_DIRECTORY,  // "/C:\..." or "/\\server\...": a directory, the rest of the line (no name)
+    SWITCH_DIRECTORY,  // "/C:\..." or "/\\server\...": a directory, the rest of the line (no name),
+                       // bare or in quotes, the word whole or the directory after its slash
 };
 
 // One row of a program's table of switches.

@@ -101,6 +101,12 @@ TEST(ReadUninstallSwitches, TheDirectoryLastAndWhole)
         { "/\\\\server\\apps\\Quillet", SWITCHES_RUN, 0, "\\\\server\\apps\\Quillet", "" },
         // Blanks at the line's end are the command line's; what looks like a switch is the directory's.
         { "/s /D:\\Quillet /LOG=x \t ", SWITCHES_RUN, 1, "D:\\Quillet /LOG=x", "" },
+        // Quoted as callers quote an argument with blanks: the word, or the directory after its '/'.
+        { "\"/C:\\Program Files\\Quillet\"", SWITCHES_RUN, 0, "C:\\Program Files\\Quillet", "" },
+        { "/S \"/C:\\Program Files\\Quillet\"  ", SWITCHES_RUN, 1, "C:\\Program Files\\Quillet", "" },
+        { "/\"C:\\Program Files\\Quillet\"", SWITCHES_RUN, 0, "C:\\Program Files\\Quillet", "" },
+        { "\"/C:\\Program Files\\Quillet", SWITCHES_BAD, 0, "", "" },
+        { "\"/S\"", SWITCHES_BAD, 0, "", "" },
         { "/?", SWITCHES_HELP, 0, "", "" },
         // The installer's own switches are none of the uninstaller's.
         { "/NOASSOCIATE /C:\\Quillet", SWITCHES_BAD, 0, "", "" },
