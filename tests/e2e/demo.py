@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""The demo: installs samples/ with the built setup.exe in a fresh Wine prefix (build/demo/prefix).
+"""The demo: installs samples/ with the built setup.exe in a fresh Wine prefix (build/demo/prefix),
+then removes it again as a user does, from Wine's Add/Remove Programs (`uninstaller --remove`).
 
 On the user's display when there is a usable one (the user answers), otherwise on a virtual display
-where robot.exe answers as tests/e2e/demo.scn says, printing the transcript and leaving it in
-build/demo/ with the screenshots as PNG and index.html, which shows them in order with their
-transcript lines. The distribution gets a payload made on the spot, large enough for the copy dialog
-to be seen at work.
+where robot.exe answers as tests/e2e/demo.scn says, printing the transcripts and leaving them in
+build/demo/ (the removal's in build/demo/removal/) with the screenshots as PNG and index.html, which
+shows them in order with their transcript lines. The distribution gets a payload made on the spot,
+large enough for the copy dialog to be seen at work.
 
     tests/e2e/demo.py [--robot] [--language en|fr|it]
 """
@@ -32,6 +33,11 @@ DEMO_RULES = os.path.join(ROOT, "tests", "e2e", "demo.scn")
 PAYLOAD_FILES = 3
 PAYLOAD_BYTES = 48 << 20  # each
 PAGE = "index.html"
+# The removal's transcript and pictures: a folder of their own, since the robot numbers the windows of
+# each run from 1 and names the pictures after those numbers.
+REMOVAL = "removal"
+UNINSTALLER = "C:\\windows\\system32\\uninstaller.exe"
+APPLICATION = "Quillet"  # the sample script's Application, the name its uninstall entry is listed by
 # The robot's limit for the whole demo: generous, since the payload is copied chunk by chunk and an
 # emulated machine (scripts/testvm.sh) copies it several times slower than a real one.
 DEMO_TIMEOUT = 600
@@ -78,19 +84,22 @@ def add_payload(dist_host):
         f.write(b"\n".join(lines))
 
 
-def write_page(demo, records):
+def write_page(demo, parts_of_run):
     """The screenshots as PNG (the BMP files removed) and one page showing them in transcript order,
-    each under its window's transcript line; returns the page's path."""
+    each under its window's transcript line, run after run: `parts_of_run` holds (heading, folder
+    below `demo`, records) for each. Returns the page's path."""
     convert = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
     parts = []
-    for record in records:
-        parts.append(f"<p><code>{html.escape(run.describe(record))}</code></p>")
-        for shot in record.get("screenshots", []):
-            bmp = os.path.join(demo, shot)
-            png = os.path.splitext(shot)[0] + ".png"
-            if subprocess.run([convert, bmp, os.path.join(demo, png)]).returncode == 0:
-                os.remove(bmp)
-                parts.append(f'<p><img src="{html.escape(png)}" alt="{html.escape(shot)}"></p>')
+    for heading, folder, records in parts_of_run:
+        parts.append(f"<h2>{html.escape(heading)}</h2>")
+        for record in records:
+            parts.append(f"<p><code>{html.escape(run.describe(record))}</code></p>")
+            for shot in record.get("screenshots", []):
+                bmp = os.path.join(demo, folder, shot)
+                png = os.path.join(folder, os.path.splitext(shot)[0] + ".png")
+                if subprocess.run([convert, bmp, os.path.join(demo, png)]).returncode == 0:
+                    os.remove(bmp)
+                    parts.append(f'<p><img src="{html.escape(png)}" alt="{html.escape(shot)}"></p>')
     page = os.path.join(demo, PAGE)
     with open(page, "w", encoding="utf-8") as f:
         f.write("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Quillet setup: the demo</title>\n"
@@ -98,6 +107,22 @@ def write_page(demo, records):
                 " img { border: 1px solid #888; }</style></head><body>\n<h1>Quillet setup: the demo</h1>\n"
                 + "\n".join(parts) + "\n</body></html>\n")
     return page
+
+
+def run_robot(build, env, folder, program, options=()):
+    """robot.exe starts `program` and answers its windows by the demo's rules, its transcript and
+    pictures going into `folder`; prints the transcript. Returns (the robot's exit status, the records)."""
+    transcript = os.path.join(folder, "transcript.jsonl")
+    with open(os.path.join(folder, "wine.log"), "w") as log:
+        result = subprocess.run(
+            ["wine", run.z_path(os.path.join(build, "robot.exe")), "--timeout", str(DEMO_TIMEOUT), *options,
+             run.z_path(DEMO_RULES), program, run.z_path(transcript)],
+            env=env, stdout=log, stderr=subprocess.STDOUT, timeout=DEMO_TIMEOUT + run.RUNNER_GRACE)
+    print(f"demo: transcript of {program}")
+    records = run.read_transcript(transcript)
+    for record in records:
+        print("  " + run.describe(record))
+    return result.returncode, records
 
 
 def main():
@@ -129,6 +154,7 @@ def main():
             for name in os.listdir(demo):
                 if name.endswith((".bmp", ".png")) or name in ("transcript.jsonl", "wine.log", PAGE):
                     os.remove(os.path.join(demo, name))
+            shutil.rmtree(os.path.join(demo, REMOVAL), ignore_errors=True)
             run.remove_tree(home)
             os.makedirs(home)
             run.copy_prefix(template, prefix)
@@ -154,32 +180,38 @@ def main():
             env = wine.env(prefix, home, args.language)
             print(f"demo: running {installer} on display {display}; answer its windows there")
             result = subprocess.run(["wine", installer], env=env, cwd=dist_host)
-            wine.stop_server(env)
             print(f"demo: setup.exe ended with exit code {result.returncode}")
+            print(f"demo: removing it from Add/Remove Programs ({UNINSTALLER} --remove {APPLICATION});"
+                  " answer its windows there")
+            subprocess.run(["wine", UNINSTALLER, "--remove", APPLICATION], env=env)
+            wine.stop_server(env)
             status = 0
         else:
             env = wine.env(prefix, home, args.language or "en")
-            transcript = os.path.join(demo, "transcript.jsonl")
             print(f"demo: no usable display; the robot answers on virtual display {virtual.name}")
-            with open(os.path.join(demo, "wine.log"), "w") as log:
-                result = subprocess.run(
-                    ["wine", run.z_path(os.path.join(build, "robot.exe")), "--timeout", str(DEMO_TIMEOUT),
-                     run.z_path(DEMO_RULES), installer, run.z_path(transcript)],
-                    env=env, stdout=log, stderr=subprocess.STDOUT, timeout=DEMO_TIMEOUT + run.RUNNER_GRACE)
+            installed, records = run_robot(build, env, demo, installer)
+            print(f"demo: removing it from Add/Remove Programs ({UNINSTALLER} --remove {APPLICATION})")
+            removal = os.path.join(demo, REMOVAL)
+            os.makedirs(removal)
+            removed, removal_records = run_robot(build, env, removal, UNINSTALLER,
+                                                 ["--follow", "--args", "--remove " + APPLICATION])
             wine.stop_server(env)
-            print("demo: transcript")
-            records = run.read_transcript(transcript)
-            for record in records:
-                print("  " + run.describe(record))
-            page = write_page(demo, records)
-            shots = sum(len(r.get("screenshots", [])) for r in records)
-            print(f"demo: transcript and {shots} screenshot(s) in {os.path.relpath(demo, ROOT)};"
+            page = write_page(demo, [("The installation", "", records),
+                                     ("The removal, from Add/Remove Programs", REMOVAL, removal_records)])
+            shots = sum(len(r.get("screenshots", [])) for r in records + removal_records)
+            print(f"demo: transcripts and {shots} screenshot(s) in {os.path.relpath(demo, ROOT)};"
                   f" every window at a glance: {os.path.relpath(page, ROOT)}")
-            status = result.returncode
-            if status != 0:
-                print("demo: the robot met a window it had no answer for, or the installer did not end;"
-                      f" see {os.path.relpath(os.path.join(demo, 'wine.log'), ROOT)}")
-        print(f"demo: the installed prefix stays in {os.path.relpath(prefix, ROOT)}"
+            # Wine's uninstaller does not pass the uninstaller's exit code on; the robot saw it end.
+            unquil = [r.get("exit") for r in removal_records
+                      if r.get("kind") == "process" and r.get("image", "").lower().endswith("\\unquil.exe")]
+            status = installed or removed or (0 if unquil == [0] else 1)
+            if installed or removed:
+                print("demo: the robot met a window it had no answer for, or a program did not end;"
+                      f" see {os.path.relpath(os.path.join(demo, 'wine.log'), ROOT)} and"
+                      f" {os.path.relpath(os.path.join(removal, 'wine.log'), ROOT)}")
+            elif unquil != [0]:
+                print(f"demo: Unquil.exe was expected to end once with exit code 0; it ended with {unquil}")
+        print(f"demo: the prefix stays in {os.path.relpath(prefix, ROOT)}"
               f" (WINEPREFIX={prefix} wine explorer)")
         return status
     finally:

@@ -1,8 +1,9 @@
 """The kill test, a special run of run.py ("kills"): setup.exe ended by force (the process, as a shutdown
 or a deployment tool's time-out ends it) at chosen chunks of a reinstall over an earlier installation,
 one installation after the other in one prefix. After each, every destination must be the earlier file
-or the whole new one, each with its own time, and at most one temporary file may be left; a last,
-complete run must leave exactly the new files and no temporary file at all.
+or the whole new one, each with its own time, and at most one temporary file of the run's own may be
+left (one that a late kill left in a folder this run never reached is not); a last, complete run must
+leave exactly the new files and no temporary file at all.
 """
 
 import functools
@@ -89,6 +90,11 @@ def temporary_files(prefix):
     return found
 
 
+def stamps(paths):
+    """{path: (size, time)} of each file."""
+    return {path: (os.stat(path).st_size, os.stat(path).st_mtime_ns) for path in paths}
+
+
 def run_robot(wine_env, build, rules, transcript, log):
     """One run of the installer by robot.exe with these rules; how it ended, as its transcript says."""
     command = ["wine", e2e.z_path(os.path.join(build, "robot.exe")), "--timeout", str(ROBOT_TIMEOUT),
@@ -102,8 +108,11 @@ def run_robot(wine_env, build, rules, transcript, log):
     return end.get("status")
 
 
-def check_installation(prefix, label, problems):
-    """The state of each destination; a torn one, or more than one temporary file, is a problem."""
+def check_installation(prefix, label, problems, earlier=None):
+    """The state of each destination and the temporary files this run left; a torn destination, or
+    more than one such file, is a problem. A temporary file that an earlier kill left in a folder this
+    run never reached, as `earlier` ({path: (size, time)}) saw it, is not this run's: a kill that came
+    late, into the next file, leaves that file's in another folder."""
     states = []
     for entry in ENTRIES:
         path = e2e.host_path(prefix, entry.destination)
@@ -117,7 +126,8 @@ def check_installation(prefix, label, problems):
         if states[-1] == "torn":
             size = "absent" if data is None else f"{len(data)} bytes"
             problems.append(f"{label}: {entry.destination} is torn ({size})")
-    temporaries = temporary_files(prefix)
+    temporaries = [path for path, stamp in stamps(temporary_files(prefix)).items()
+                   if (earlier or {}).get(path) != stamp]
     if len(temporaries) > 1:
         problems.append(f"{label}: {len(temporaries)} temporary files left: {temporaries}")
     return states, temporaries
@@ -151,13 +161,14 @@ def run_kill_test(wine, template, build, keep):
                 with open(rules, "w") as f:
                     f.write(f'on dialog control=261 : wait "control.256={entry.shown}" "control.260>={percent}" ; kill\n'
                             + INSTALL_RULE)
+                earlier = stamps(temporary_files(prefix))
                 status = run_robot(env, build, rules, os.path.join(run_dir, f"kill-{number}.jsonl"), log)
                 if status != "killed":
                     problems.append(f"{label}: the installer was not ended by the robot (run {status})")
                     continue
                 kills += 1
                 before = len(problems)
-                states, temporaries = check_installation(prefix, label, problems)
+                states, temporaries = check_installation(prefix, label, problems, earlier)
                 checked += len(states)
                 torn += states.count("torn")
                 # A kill must not come before its point: the entry's own temporary file, when it is the

@@ -6,7 +6,9 @@
 //
 // --args puts TEXT on the installer's command line after its quoted path. --follow also answers the
 // windows of every process the installer starts, and theirs in turn: INSTALLER may then be a caller
-// such as cmd.exe running a batch file that starts the installer.
+// such as cmd.exe running a batch file that starts the installer. Each of those processes that a
+// sweep saw gets a record with its exit code once INSTALLER has ended (a program started by another
+// that does not pass its exit code on, as Wine's uninstaller does not, is still told by it).
 // --first-paint measures, with the performance counter, the time from starting the installer to the
 // moment the pixel (X, Y) of a visible window's client area first shows that colour on the screen; the
 // end record carries it as "first_paint_ms" (null when it never showed).
@@ -1222,6 +1224,14 @@ struct Sweep {
     std::vector<HWND> Windows;
 };
 
+// A process of the followed tree, held open from the first sweep that saw it, so that its exit code
+// can still be read when it has long ended (and its id is not given to another meanwhile).
+struct Followed {
+    DWORD Id;
+    HANDLE Handle;
+    std::string Image;
+};
+
 static BOOL CALLBACK CollectWindow(HWND window, LPARAM data)
 {
     Sweep *sweep = (Sweep *)data;
@@ -1255,6 +1265,47 @@ static std::vector<DWORD> ProcessTree(DWORD root)
         }
     }
     return tree;
+}
+
+static std::string ImageOf(HANDLE process)
+{
+    char image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    return QueryFullProcessImageNameA(process, 0, image, &length) ? FromAnsi(image) : std::string();
+}
+
+// Opens every process of `ids` that is not followed yet, the installer itself aside. A process seen
+// as it is being made has no image name yet: it is asked again at the next sweep.
+static void FollowProcesses(const std::vector<DWORD> &ids, DWORD installer, std::vector<Followed> *followed)
+{
+    for (Followed &entry : *followed)
+        if (entry.Image.empty())
+            entry.Image = ImageOf(entry.Handle);
+    for (DWORD id : ids) {
+        bool known = id == installer;
+        for (const Followed &entry : *followed)
+            known = known || entry.Id == id;
+        if (known)
+            continue;
+        HANDLE handle = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+        if (handle != NULL) // NULL: ended since the snapshot
+            followed->push_back(Followed{ id, handle, ImageOf(handle) });
+    }
+}
+
+// One record per followed process, in the order they were first seen: its exit code, or null while
+// it still runs.
+static void WriteFollowed(Robot &robot, std::vector<Followed> *followed)
+{
+    for (Followed &entry : *followed) {
+        DWORD exitCode = STILL_ACTIVE;
+        bool ended =
+            WaitForSingleObject(entry.Handle, 0) == WAIT_OBJECT_0 && GetExitCodeProcess(entry.Handle, &exitCode);
+        Write(robot, "{\"kind\":\"process\",\"pid\":" + std::to_string(entry.Id) + ",\"image\":" +
+                         JsonString(entry.Image) + ",\"exit\":" + (ended ? std::to_string(exitCode) : "null") + "}");
+        CloseHandle(entry.Handle);
+    }
+    followed->clear();
 }
 
 // ---- First paint --------------------------------------------------------------------------------
@@ -1414,10 +1465,12 @@ int main(int argc, char **argv)
         fflush(stdout);
     }
     std::vector<Known> known;
+    std::vector<Followed> followed;
     bool timedOut = false;
     for (;;) {
         Sweep sweep;
         sweep.ProcessIds = follow ? ProcessTree(process.dwProcessId) : std::vector<DWORD>{ process.dwProcessId };
+        FollowProcesses(sweep.ProcessIds, process.dwProcessId, &followed);
         EnumWindows(CollectWindow, (LPARAM)&sweep);
         double sweptMs = ElapsedMs(robot);
         for (Known &entry : known)
@@ -1455,6 +1508,7 @@ int main(int argc, char **argv)
     GetExitCodeProcess(process.hProcess, &exitCode);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
+    WriteFollowed(robot, &followed);
 
     std::string unused = "[";
     for (const Rule &rule : robot.Rules)

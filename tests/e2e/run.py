@@ -18,6 +18,7 @@ import errno
 import fcntl
 import hashlib
 import json
+import ntpath
 import os
 import re
 import shutil
@@ -91,6 +92,7 @@ class Scenario:
         self.expect = []  # (line number, words)
         self.env = {}  # Wine's environment for the run beyond the runner's own
         self.dll_overrides = []  # added to WINEDLLOVERRIDES
+        self.before = []  # (line number, words): Wine commands run before the installer, before the snapshot
         self.after = []  # (line number, words): Wine commands run once the installer has ended
         self.arguments = ""  # the installer's command line after its path
         self.caller = None  # (program, arguments) started instead of the installer, which it runs
@@ -216,10 +218,10 @@ class Scenario:
             if len(words) != 3:
                 self._fail(number, "@built needs a name and a program of the build")
             self.files.append((self._place(words[1]), "built", words[2]))
-        elif block == "after":
+        elif block in ("before", "after"):
             for n, line in _meaningful(body):
                 try:
-                    self.after.append((n, split_words(line)))
+                    getattr(self, block).append((n, split_words(line)))
                 except ValueError as error:
                     self._fail(n, str(error))
         elif block == "robot":
@@ -1198,7 +1200,9 @@ def check_dry_run(scenario, prefix, records, start):
     return [f"dry run: {p}" for p in problems]
 
 
-def check_expectations(scenario, records, prefix, dist_files, run_dir):
+def check_expectations(scenario, records, prefix, dist_files, run_dir, before=None):
+    """What is wrong with a run: its transcript `records` and its prefix against the scenario's
+    expectations; `before` holds what take_snapshots saw before the installer ran."""
     problems = []
     start = next((r for r in records if r.get("kind") == "start"), None)
     end = next((r for r in records if r.get("kind") == "end"), None)
@@ -1253,7 +1257,14 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
         if not words or words[0] in WINDOW_KINDS:
             continue
         try:
-            if words[0] == "exit":
+            if words[0] == "exit" and len(words) > 2:
+                # exit PROGRAM CODE ...: the processes of that name that the installer (a caller) started.
+                ended = [r.get("exit") for r in records if r.get("kind") == "process"
+                         and ntpath.basename(r.get("image", "")).lower() == words[1].lower()]
+                if ended != [int(code, 0) for code in words[2:]]:
+                    problems.append(f"line {number}: {words[1]} ended with {ended}, expected {words[2:]} "
+                                    f"(null: still running)")
+            elif words[0] == "exit":
                 if end.get("exit") != int(words[1], 0):
                     problems.append(f"line {number}: exit code {end.get('exit')}, expected {words[1]}")
             elif words[0] == "file":
@@ -1266,12 +1277,131 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir):
                 problems += [f"line {number}: {p}" for p in check_dry_run(scenario, prefix, records, start)]
             elif words[0] == "bitmap":
                 problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words, records, source)]
+            elif words[0] == AS_BEFORE:
+                if number not in (before or {}):
+                    raise ScenarioError("nothing was seen before the run")
+                now = snapshot(prefix, words)
+                problems += [f"line {number}: {p}" for p in snapshot_differences(before[number], now)]
             elif words[0] in ("status", "unmatched", "ignore"):
                 pass  # taken into account above
             else:
                 problems.append(f"line {number}: unknown expectation {words[0]}")
         except (IndexError, ValueError, ScenarioError) as error:
             problems.append(f"line {number}: cannot read {' '.join(words)!r}: {error}")
+    return problems
+
+
+# ---- The machine as it was before the run ---------------------------------------------------------
+
+# as-before reg KEY ... | as-before files PATH ... [except PATH ...]: each key with every key below it
+# (their values, types included), each folder with everything below it (files by size and time), as
+# they were before the installer or caller was started (after @registry and @before).
+AS_BEFORE = "as-before"
+
+
+def registry_tree(prefix, key):
+    """{path below KEY in lower case ("" for KEY): (path as written, {value name in lower case: (name,
+    (type, data))})} of KEY and every key below it, from the prefix's registry files; HKCR as the user's
+    classes over the machine's."""
+    root, _, rest = key.partition("\\")
+    root = root.upper()
+    if root in ("HKCR", "HKEY_CLASSES_ROOT"):
+        tree = registry_tree(prefix, "HKLM\\Software\\Classes\\" + rest)
+        for path, (name, values) in registry_tree(prefix, "HKCU\\Software\\Classes\\" + rest).items():
+            merged = dict(tree.get(path, (name, {}))[1])
+            merged.update(values)
+            tree[path] = (name, merged)
+        return tree
+    if root not in ROOT_KEYS:
+        raise ScenarioError(f"unknown registry root {root}")
+    base = rest.rstrip("\\").lower()
+    tree = {}
+    for path, (name, values) in read_registry_file(os.path.join(prefix, ROOT_KEYS[root])).items():
+        if path == base or path.startswith(base + "\\"):
+            tree[path[len(base):].lstrip("\\")] = (name[len(base):].lstrip("\\"), values)
+    # Wine's files leave out a key that holds keys and no value: its keys tell that it is there.
+    for path, (name, _) in list(tree.items()):
+        while path:
+            path, name = path.rpartition("\\")[0], name.rpartition("\\")[0]
+            tree.setdefault(path, (name, {}))
+    return tree
+
+
+def file_tree(prefix, path, excepted):
+    """{path below PATH in lower case: (path, what)} of everything below the folder PATH but the
+    `excepted` paths (lower case) and what is below them: "folder", ("link", target) or ("file", size,
+    time in 100 ns units)."""
+    top = find_case_insensitive(host_path(prefix, path))
+    tree = {}
+    for base, folders, files in os.walk(top or os.devnull):
+        for name in sorted(folders) + sorted(files):
+            full = os.path.join(base, name)
+            relative = os.path.relpath(full, top).replace("/", "\\")
+            windows = (path.rstrip("\\") + "\\" + relative).lower()
+            if any(windows == e or windows.startswith(e + "\\") for e in excepted):
+                if name in folders:
+                    folders.remove(name)
+                continue
+            status = os.lstat(full)
+            if os.path.islink(full):
+                what = ("link", os.readlink(full))
+            elif name in folders:
+                what = "folder"
+            else:
+                what = ("file", status.st_size, status.st_mtime_ns // 100)
+            tree[relative.lower()] = (relative, what)
+    return tree
+
+
+def snapshot(prefix, words):
+    """What an as-before line looks at now: {(where, path): (path as written, what)}."""
+    if len(words) < 3 or words[1] not in ("reg", "files"):
+        raise ScenarioError("as-before needs 'reg KEY ...' or 'files PATH ... [except PATH ...]'")
+    state = {}
+    if words[1] == "reg":
+        for key in words[2:]:
+            for path, (name, values) in registry_tree(prefix, key).items():
+                where = key + ("\\" + name if name else "")
+                state[("key", where.lower())] = (where, "key")
+                for value, (value_name, data) in values.items():
+                    state[("value", where.lower() + "|" + value)] = (f"{where} [{value_name or '@'}]", data)
+        return state
+    paths, excepted = words[2:], [AFTER_OUTPUT]
+    if "except" in paths:
+        paths, excepted = paths[:paths.index("except")], excepted + paths[paths.index("except") + 1:]
+    excepted = [expand_path(prefix, e).lower().rstrip("\\") for e in excepted]
+    for path in paths:
+        path = expand_path(prefix, path)
+        for relative, (name, what) in file_tree(prefix, path, excepted).items():
+            state[("file", path.lower() + "\\" + relative)] = (path.rstrip("\\") + "\\" + name, what)
+    return state
+
+
+def take_snapshots(scenario, prefix):
+    """{expectation line number: snapshot} of every as-before line."""
+    return {number: snapshot(prefix, words) for number, words in scenario.expect if words[:1] == [AS_BEFORE]}
+
+
+def describe_state(what):
+    """A snapshot's item in words: a key or folder, a file's size and time, a link's or value's type and data."""
+    if what in ("key", "folder"):
+        return what
+    if what[0] == "file":
+        written = datetime.datetime.fromtimestamp(what[2] / 1e7, datetime.timezone.utc)
+        return f"a file of {what[1]} bytes written {written.isoformat()}"
+    return f"{what[0]} {what[1]!r}"
+
+
+def snapshot_differences(before, now):
+    """Every item added, removed or changed between two snapshots, as a line each."""
+    problems = []
+    for item in sorted(set(before) | set(now)):
+        if item not in now:
+            problems.append(f"{before[item][0]} is gone (was {describe_state(before[item][1])})")
+        elif item not in before:
+            problems.append(f"{now[item][0]} was added ({describe_state(now[item][1])})")
+        elif before[item][1] != now[item][1]:
+            problems.append(f"{now[item][0]} is {describe_state(now[item][1])}, was {describe_state(before[item][1])}")
     return problems
 
 
@@ -1328,6 +1458,9 @@ def describe(record):
     if kind == "end":
         return (f"end: {record.get('status')}, exit code {record.get('exit')}, {record.get('windows')} window(s), "
                 f"{record.get('failures')} failure(s), {record.get('seconds', 0):.1f} s")
+    if kind == "process":
+        ended = "still running" if record.get("exit") is None else f"exit code {record.get('exit')}"
+        return f"process {record.get('image')}: {ended}"
     if kind not in WINDOW_KINDS:
         return json.dumps(record, ensure_ascii=False)
     line = f"#{record['seq']} {kind} {record['class']} {q(record['caption'])}"
@@ -1377,11 +1510,20 @@ def import_registry(wine, env, run_dir, lines):
 AFTER_OUTPUT = "C:\\after.txt"
 
 
-def run_after(scenario, env, prefix, build, log, loader="wine"):
-    """The @after commands, in order, each started by `loader` and waited for; their standard output, lines
-    ended by CR LF, goes into AFTER_OUTPUT. Returns the problems: a command that failed or hung."""
+# A line of @before or @after that is not a command: the prefix's wineserver is ended (every program
+# still running with it, the registry saved), so that the next command starts the prefix again and
+# Wine carries out what was left for the restart (files to delete or rename).
+RESTART = "restart"
+
+
+def run_commands(commands, env, prefix, build, log, loader="wine", restart=None):
+    """Wine commands of @before or @after, in order, each started by `loader` and waited for; `restart`
+    ends the prefix's server. Returns (problems: a command that failed or hung, its standard output's lines)."""
     problems, output = [], []
-    for number, words in scenario.after:
+    for number, words in commands:
+        if words == [RESTART]:
+            restart()
+            continue
         command = [loader] + [expand_path(prefix, w.replace("{build}", z_path(build))
                                           .replace(BUILD64, z_path(build64_of(build)))) for w in words]
         try:
@@ -1394,6 +1536,13 @@ def run_after(scenario, env, prefix, build, log, loader="wine"):
         output += lines
         if result.returncode != 0:
             problems.append(f"line {number}: {' '.join(words)} ended with status {result.returncode}: {lines}")
+    return problems, output
+
+
+def run_after(scenario, env, prefix, build, log, loader="wine", restart=None):
+    """The @after commands; their standard output, lines ended by CR LF, goes into AFTER_OUTPUT for the
+    checks. Returns the problems."""
+    problems, output = run_commands(scenario.after, env, prefix, build, log, loader, restart)
     with open(host_path(prefix, AFTER_OUTPUT), "wb") as f:
         f.write("".join(line + "\r\n" for line in output).encode("cp1252", errors="replace"))
     return problems
@@ -1427,9 +1576,20 @@ def run_scenario(scenario, wine, template, build, keep):
     env.update(scenario.env)
     env["WINEDLLOVERRIDES"] = ";".join([env["WINEDLLOVERRIDES"]] + scenario.dll_overrides)
     immutable = [host_path(prefix, expand_path(prefix, path)) for path in scenario.immutable]
+    before = {}
     try:
         if scenario.registry:
             import_registry(wine, env, run_dir, scenario.registry)
+        if scenario.before:
+            with open(os.path.join(run_dir, "before.log"), "w") as log:
+                failed, _ = run_commands(scenario.before, env, prefix, build, log, wine.loader,
+                                         lambda: wine.stop_server(env))
+            if failed:
+                raise ScenarioError("@before: " + "; ".join(failed))
+        if any(words[:1] == [AS_BEFORE] for _, words in scenario.expect):
+            # The registry files hold what the server has saved: it ends first.
+            wine.stop_server(env)
+            before = take_snapshots(scenario, prefix)
         for path in immutable:
             os.makedirs(path, exist_ok=True)
             subprocess.run(["chattr", "+i", path], check=True)
@@ -1459,7 +1619,7 @@ def run_scenario(scenario, wine, template, build, keep):
                     problems.append(f"run {number} of {scenario.runs}: the robot reports a failure (status "
                                     f"{robot_status}); see transcript-{number}.jsonl")
             else:
-                problems += run_after(scenario, env, prefix, build, log, wine.loader)
+                problems += run_after(scenario, env, prefix, build, log, wine.loader, lambda: wine.stop_server(env))
         finally:
             wine.stop_server(env)
             for path in immutable:
@@ -1467,7 +1627,7 @@ def run_scenario(scenario, wine, template, build, keep):
     records = read_transcript(transcript)
     if robot_status not in (None, 0, 1):
         problems.append(f"the robot could not run the scenario (status {robot_status}); see wine.log")
-    problems += check_expectations(scenario, records, prefix, dist_files, run_dir)
+    problems += check_expectations(scenario, records, prefix, dist_files, run_dir, before)
     end = next((r for r in records if r.get("kind") == "end"), {})
     unused = end.get("unused_rules") or []
     # A rule that only leaves a window be is there for one that may pass unseen: no note for it.

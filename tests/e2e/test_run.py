@@ -98,6 +98,56 @@ class RegistryTest(unittest.TestCase):
             self.assertEqual(run.check_reg(prefix, ["reg", "HKCU\\Software\\Other", "absent"]), [])
 
 
+class AsBeforeTest(unittest.TestCase):
+    """What a run changed in the watched keys and folders is named, a value's type included."""
+
+    def write_registry(self, prefix, text):
+        with open(os.path.join(prefix, "system.reg"), "w", encoding="utf-8") as f:
+            f.write("WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n" + text)
+        run._REGISTRY_FILES.clear()
+
+    def test_keys_and_values_with_their_types(self):
+        words = ["as-before", "reg", "HKCR\\txtfile", "HKCR\\.log"]
+        with tempfile.TemporaryDirectory() as prefix:
+            open(os.path.join(prefix, "user.reg"), "w").close()
+            self.write_registry(prefix, '[Software\\\\Classes\\\\txtfile\\\\shell\\\\open\\\\command] 1\n'
+                                        '@=str(2):"\\"%SystemDrive%\\\\e.exe\\" \\"%1\\""\n')
+            before = run.snapshot(prefix, words)
+            # Wine's file leaves out keys that hold only keys: txtfile and txtfile\shell are there all the same.
+            self.assertEqual(len(before), 5)
+            self.write_registry(prefix, '[Software\\\\Classes\\\\txtfile\\\\shell\\\\open\\\\command] 1\n'
+                                        '@="\\"%SystemDrive%\\\\e.exe\\" \\"%1\\""\n'
+                                        '[Software\\\\Classes\\\\.log] 1\n@="txtfile"\n')
+            problems = run.snapshot_differences(before, run.snapshot(prefix, words))
+            self.assertEqual(len(problems), 3, problems)
+            self.assertIn("is sz", " ".join(problems))
+            self.assertIn("HKCR\\.log was added", " ".join(problems))
+
+    def test_files_by_size_and_time_but_the_excepted_ones(self):
+        with tempfile.TemporaryDirectory() as prefix:
+            folder = os.path.join(prefix, "drive_c", "Quillet")
+            os.makedirs(os.path.join(folder, "help"))
+            for name in ("a.txt", "mine.txt"):
+                with open(os.path.join(folder, name), "w") as f:
+                    f.write("a")
+            words = ["as-before", "files", "C:\\Quillet", "except", "C:\\QUILLET\\mine.txt"]
+            before = run.snapshot(prefix, words)
+            self.assertEqual(run.snapshot_differences(before, run.snapshot(prefix, words)), [])
+            os.remove(os.path.join(folder, "mine.txt"))
+            os.rmdir(os.path.join(folder, "help"))
+            os.utime(os.path.join(folder, "a.txt"), ns=(1, 1))
+            problems = run.snapshot_differences(before, run.snapshot(prefix, words))
+            self.assertEqual([p.split(" ")[0] for p in problems], ["C:\\Quillet\\a.txt", "C:\\Quillet\\help"])
+            self.assertIn("gone (was folder)", problems[1])
+
+    def test_exit_codes_of_the_programs_a_caller_started(self):
+        unquil = {"kind": "process", "image": "C:\\windows\\Unquil.exe", "exit": 1602}
+        self.assertEqual(problems_of("box\nexit unquil.exe 1602\n", [START, BOX, unquil, END]), [])
+        self.assertTrue(problems_of("box\nexit Unquil.exe 0\n", [START, BOX, unquil, END]))
+        self.assertTrue(problems_of("box\nexit Unquil.exe 1602\n", [START, BOX, END]))
+        self.assertTrue(problems_of("box\nexit Unquil.exe 1602\n", [START, BOX, dict(unquil, exit=None), END]))
+
+
 class FileCheckTest(unittest.TestCase):
     def test_content_and_time_of_a_copy(self):
         scenario = scenario_from("@robot\non box : press OK\n")
