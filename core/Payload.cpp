@@ -29,6 +29,7 @@
 #include "script/TextHelpers.h"
 
 const char PAYLOAD_SIGNATURE[PAYLOAD_SIGNATURE_SIZE + 1] = "QPAYLOAD";
+const char PAYLOAD_SCRIPT_NAME[] = "setup.inf";
 
 enum {
     // PE headers.

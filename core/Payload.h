@@ -43,6 +43,8 @@ enum {
 
 // The signature that opens a payload.
 extern const char PAYLOAD_SIGNATURE[PAYLOAD_SIGNATURE_SIZE + 1];
+// The entry that holds the script, whatever the installer is called when it runs.
+extern const char PAYLOAD_SCRIPT_NAME[];
 
 // What OpenPayload and OpenPayloadEntry find.
 enum {

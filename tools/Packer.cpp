@@ -23,8 +23,6 @@
 #include "script/TextHelpers.h"
 #include "tools/Packer.h"
 
-const char PACKED_SCRIPT_NAME[] = "setup.inf";
-
 namespace {
 
 const char INSTALLER_NAME[] = "setup.exe";
@@ -277,7 +275,7 @@ void Packer::AddEntry(const std::string &name, const std::string &where)
 // as the installer reads them: the same sections, keys, value capacity and source split.
 bool Packer::ReadScript()
 {
-    AddEntry(PACKED_SCRIPT_NAME, "the script");
+    AddEntry(PAYLOAD_SCRIPT_NAME, "the script");
     if (entries_.empty())
         return false;
     const std::string path = entries_[0].Host;

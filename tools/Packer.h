@@ -17,9 +17,6 @@ struct PackOutcome {
     std::vector<std::string> Refusals;  // each names the file and the reason
 };
 
-// The name the script is stored under, whatever the installer is called when it runs.
-extern const char PACKED_SCRIPT_NAME[];
-
 // Writes `out` (a host path; made or replaced): the folder's setup.exe, then the payload of the
 // script setup.inf, the bitmap its [Install] section names and every source its [Files] section
 // names, in that order, each once, each deflated or stored when deflate does not make it smaller.
