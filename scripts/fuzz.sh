@@ -14,7 +14,7 @@ esac
 
 # Each target with the seed folder it starts from.
 declare -A seeds=([FuzzBitmapLoader]=bitmap [FuzzScriptReader]=script [FuzzInstallation]=script
-                  [FuzzUninstall]=record)
+                  [FuzzUninstall]=record [FuzzPayload]=payload)
 
 for source in tests/fuzz/*.cpp; do
     target=$(basename "$source" .cpp)

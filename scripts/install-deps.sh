@@ -17,6 +17,8 @@ pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev lib
       imagemagick icoutils liblnk-utils file valgrind xdotool python3 e2fsprogs
       fonts-wine osslsigncode openssl)
 pkgs+=(python3-jsonschema python3-yaml)  # the package manager manifest's schema check
+pkgs+=(zlib1g-dev libz-mingw-w64-dev)  # deflate for the packer and the payload reader, in both builds
+pkgs+=(time)  # GNU time: the bench's peak resident size of a host program
 pkgs+=(qemu-system-x86 debootstrap)  # the emulated machine, where the kernel refuses 32-bit programs
 if [ "${1:-}" = --guest ]; then
   pkgs=(wine wine32:i386 wine64 xvfb xauth x11-utils xdotool imagemagick liblnk-utils file python3

@@ -110,6 +110,19 @@ void Files()
     CHECK_EQ(done, 2);
     CHECK(ReadFile(in, buffer, sizeof buffer, &done, NULL));
     CHECK_EQ(done, 0);
+    // The size with its high part, and a move given a high part (which makes the offset unsigned);
+    // beyond the end a move succeeds and a read gives nothing.
+    DWORD sizeHigh = 0xDEAD;
+    CHECK_EQ(GetFileSize(in, &sizeHigh), 2);
+    CHECK_EQ(sizeHigh, 0);
+    LONG moveHigh = 0;
+    CHECK_EQ(SetFilePointer(in, 1, &moveHigh, FILE_BEGIN), 1);
+    CHECK_EQ(moveHigh, 0);
+    CHECK(ReadFile(in, buffer, sizeof buffer, &done, NULL));
+    CHECK_EQ(done, 1);
+    CHECK_EQ(SetFilePointer(in, 100, &moveHigh, FILE_BEGIN), 100);
+    CHECK(ReadFile(in, buffer, sizeof buffer, &done, NULL));
+    CHECK_EQ(done, 0);
 
     // A writer that shares nothing cannot open a file that a reader holds, nor the other way round.
     HANDLE writer = CreateFileA(In("data.bin"), GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, 0, NULL);

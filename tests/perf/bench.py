@@ -4,7 +4,7 @@ posted 8192-byte steps, the copy dialog's responsiveness, the installer's peak m
 first paint and the script reader on the host. Prints a Markdown table (and keeps it, with every raw
 number, in build/bench-results/).
 
-    tests/perf/bench.py [--runs N] [--only copy,probe,memory,startup,reader] [--quick]
+    tests/perf/bench.py [--runs N] [--only copy,probe,memory,startup,reader,payload] [--quick]
 
 Each Wine figure comes from one prefix of our own (build/bench-wine) with its wineserver kept running,
 on a virtual display of our own; runs of the three copiers alternate and the median is reported.
@@ -16,6 +16,7 @@ import datetime
 import json
 import os
 import platform
+import random
 import re
 import statistics
 import subprocess
@@ -42,7 +43,10 @@ SILENT_GOAL_RATIO = 1.15
 # Seconds the robot allows one installation; far beyond what any of them takes.
 INSTALL_TIMEOUT = 1800
 PROGRAM_TIMEOUT = 1800
-SECTIONS = ("copy", "probe", "memory", "startup", "reader")
+SECTIONS = ("copy", "probe", "memory", "startup", "reader", "payload")
+# The one-file distribution: one file of this size packed and read back, on the host.
+PAYLOAD_SIZE = 1024 * MB
+PAYLOAD_SCRIPT = b"[Install]\r\nApplication=Bench\r\n[Files]\r\nData=data.bin\r\n"
 
 
 def machine():
@@ -249,6 +253,70 @@ def bench_memory(session, scale):
     return results
 
 
+# ---- (f) the packer and the payload reader -------------------------------------------------------------
+
+def measured(command, work):
+    """Runs a command to its end; its wall time, its peak resident size in KiB and its output. The
+    peak is GNU time's: a child of this process would start with this process's own size, as a
+    fork counts the parent's pages until the program is loaded."""
+    peak = os.path.join(work, "peak-kb")
+    started = time.monotonic()
+    result = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", peak] + command, stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+    seconds = time.monotonic() - started
+    output = result.stdout.decode(errors="replace")
+    if result.returncode != 0:
+        raise RuntimeError(f"{' '.join(command)} failed:\n{output}")
+    with open(peak) as f:
+        return seconds, int(f.read().split()[-1]), output
+
+
+def write_data(path, size, kind):
+    """`size` bytes that deflate cannot shrink (from the system's random source), or text of words
+    and numbers (a pseudo-random megabyte again and again: deflate's window is 32 KB)."""
+    with open(path, "wb") as f:
+        if kind == "text":
+            words = random.Random(1)
+            vocabulary = ("the", "editor", "saves", "a", "file", "line", "of", "text")
+            lines, length = [], 0
+            while length < MB:
+                line = " ".join(words.choice(vocabulary + (str(words.randrange(10 ** 6)),)) for _ in range(12))
+                lines.append(line.encode() + b"\r\n")
+                length += len(lines[-1])
+            block = b"".join(lines)[:MB]
+        for done in range(0, size, MB):
+            f.write(block[:size - done] if kind == "text" else os.urandom(min(MB, size - done)))
+
+
+def bench_payload(work, setup, scale):
+    """Peak resident size and time of the packer (which reads its output back through the reader)
+    and of the reader alone, for one large file; a small file gives what the program takes anyway."""
+    pack = os.path.join(ROOT, "build", "check", "pack")
+    subprocess.run(["bash", os.path.join(ROOT, "scripts", "pack.sh"), "--build-only"], check=True)
+    folder = os.path.join(work, "payload", "dist")
+    packed = os.path.join(work, "payload", "packed.exe")
+    results = {}
+    size = int(PAYLOAD_SIZE * scale)
+    for kind, data_size in (("small", KB), ("incompressible", size), ("text", size)):
+        subprocess.run(["rm", "-rf", folder, packed], check=True)
+        os.makedirs(folder)
+        subprocess.run(["cp", setup, os.path.join(folder, "setup.exe")], check=True)
+        with open(os.path.join(folder, "setup.inf"), "wb") as f:
+            f.write(PAYLOAD_SCRIPT)
+        say(f"payload: packing one {size_text(data_size)} file ({kind})")
+        write_data(os.path.join(folder, "data.bin"), data_size, "text" if kind == "text" else "noise")
+        pack_s, pack_kb, output = measured([pack, "--out", packed, folder], work)
+        check_s, check_kb, _ = measured([pack, "--check", packed], work)
+        method = re.search(r"data\.bin: \d+ -> (\d+) bytes, (\w+)", output)
+        results[kind] = {"bytes": data_size, "packed_bytes": int(method.group(1)), "method": method.group(2),
+                         "pack_s": round(pack_s, 1), "pack_peak_kb": pack_kb,
+                         "read_s": round(check_s, 1), "read_peak_kb": check_kb}
+        say(f"payload: {kind}: packed to {int(method.group(1)) / MB:.1f} MB ({method.group(2)}) in "
+            f"{pack_s:.1f} s, peak {pack_kb / 1024:.1f} MB; read back in {check_s:.1f} s, peak {check_kb / 1024:.1f} MB")
+    subprocess.run(["rm", "-rf", os.path.join(work, "payload")], check=True)
+    return results
+
+
 # ---- (b) start-up, (d) the reader ---------------------------------------------------------------------
 
 def bench_startup(build, runs):
@@ -320,6 +388,17 @@ def table(results):
         parts = [f"{label}: {value['peak_working_set'] / MB:.1f} MB (VmHWM {value['vmhwm_kb'] / 1024:.1f} MB)"
                  for label, value in memory.items()]
         lines.append(f"| installer's peak working set, one-file installation | {', '.join(parts)} |")
+    payload = results.get("payload")
+    if payload:
+        small = payload["small"]
+        for kind in ("incompressible", "text"):
+            case = payload[kind]
+            lines.append(f"| packer and reader, one {size_text(case['bytes'])} file of {kind} data (host build; "
+                         f"the packer reads its output back) | packed to {case['packed_bytes'] / MB:.1f} MB "
+                         f"({case['method']}); packer {case['pack_s']:.0f} s, peak "
+                         f"{case['pack_peak_kb'] / 1024:.1f} MB; reader {case['read_s']:.0f} s, peak "
+                         f"{case['read_peak_kb'] / 1024:.1f} MB (with a 1 KB file: "
+                         f"{small['pack_peak_kb'] / 1024:.1f} and {small['read_peak_kb'] / 1024:.1f} MB) |")
     return "\n".join(lines) + "\n"
 
 
@@ -360,6 +439,8 @@ def main():
         results["startup"] = bench_startup(args.build, args.startup_runs)
     if "reader" in sections:
         results["reader"] = bench_reader(args.bench_build)
+    if "payload" in sections:
+        results["payload"] = bench_payload(args.work, os.path.join(args.build, "setup.exe"), scale)
     results["load_after"] = load()
     results["seconds"] = round(time.monotonic() - started)
 
