@@ -250,10 +250,67 @@ static DWORD DeleteAtRestart(const char *path)
     return ERROR_SUCCESS;
 }
 
-// Deletes a file of the installation; one in use goes at the next restart. Returns 0 or the error.
-static DWORD RemoveFile(UninstallState *work, const char *path)
+// What is at `path` now, opened as itself for its removal (a link or junction in its place is opened,
+// not followed), so that what is checked and what is deleted are one and the same: nothing swapped in
+// between is ever touched. Returns 0 with *handle and *information, or the error
+// (ERROR_FILE_NOT_FOUND or ERROR_PATH_NOT_FOUND when nothing is there).
+static DWORD OpenItem(const char *path, HANDLE *handle, BY_HANDLE_FILE_INFORMATION *information)
 {
-    if (DeleteFileA(path)) {
+    *handle = CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (*handle == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    if (GetFileInformationByHandle(*handle, information))
+        return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    CloseHandle(*handle);
+    *handle = INVALID_HANDLE_VALUE;
+    return error;
+}
+
+// A file that a program holds without leave to open it for deletion is looked at by its name.
+static DWORD LookAtHeld(const char *path, BY_HANDLE_FILE_INFORMATION *information)
+{
+    WIN32_FIND_DATAA found;
+    DWORD error = LookAt(path, &found);
+    memset(information, 0, sizeof *information);
+    if (error == ERROR_SUCCESS) {
+        information->dwFileAttributes = found.dwFileAttributes;
+        information->ftLastWriteTime = found.ftLastWriteTime;
+        information->nFileSizeHigh = found.nFileSizeHigh;
+        information->nFileSizeLow = found.nFileSizeLow;
+    }
+    return error;
+}
+
+// Whether a link, a junction or a directory stands where a file was, or on its way.
+static int IsRedirected(const UninstallState *work, const char *path, const BY_HANDLE_FILE_INFORMATION *information)
+{
+    return (information->dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
+           PassesReparsePoint(work, path);
+}
+
+// Whether a file's size or write time is no longer what the installation left.
+static int IsChanged(const BY_HANDLE_FILE_INFORMATION *information, const RecordItem *item)
+{
+    return information->nFileSizeLow != item->Size || information->nFileSizeHigh != 0 ||
+           information->ftLastWriteTime.dwLowDateTime != item->LastWrite.dwLowDateTime ||
+           information->ftLastWriteTime.dwHighDateTime != item->LastWrite.dwHighDateTime;
+}
+
+// Deletes the item `handle` holds; the system does so when the handle closes.
+static BOOL DeleteItem(HANDLE handle)
+{
+    FILE_DISPOSITION_INFO disposition = { TRUE };
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Deletes a file of the installation through *handle, or by its name when a program holds it so that
+// it could not be opened; one in use goes aside and at the next restart (its handle closed first).
+// Returns 0 or the error.
+static DWORD RemoveFile(UninstallState *work, const char *path, HANDLE *handle)
+{
+    if (*handle != INVALID_HANDLE_VALUE ? DeleteItem(*handle) : DeleteFileA(path)) {
         LogLine("File deleted: %s", path);
         return ERROR_SUCCESS;
     }
@@ -262,58 +319,55 @@ static DWORD RemoveFile(UninstallState *work, const char *path)
         return ERROR_SUCCESS;
     if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)
         return error;
+    if (*handle != INVALID_HANDLE_VALUE)
+        CloseHandle(*handle);
+    *handle = INVALID_HANDLE_VALUE;
     error = DeleteAtRestart(path);
     if (error == ERROR_SUCCESS)
         work->RestartNeeded = 1;
     return error;
 }
 
-// A file or link of the installation, unless a link or junction took its place or its way.
-static void RemoveUnlessRedirected(UninstallState *work, const char *path, const WIN32_FIND_DATAA *found)
+// A file or link of the installation, looked at and deleted through one handle. `item` is a file's
+// line in the record, whose size and write time tell whether someone changed it since; null for a
+// link.
+static void RemoveItem(UninstallState *work, const char *path, const RecordItem *item)
 {
-    if ((found->dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) ||
-        PassesReparsePoint(work, path)) {
-        Keep(work, path, "a link or junction put in its place");
-        return;
-    }
-    DWORD error = RemoveFile(work, path);
+    HANDLE handle;
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD error = OpenItem(path, &handle, &information);
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
+        error = LookAtHeld(path, &information);
     if (error != ERROR_SUCCESS)
+        return;
+    if (item != NULL && item->ExistedBefore && IsInDirectory(path, work->WindowsDirectory)) {
+        // A file of the Windows directory that was there before belongs to someone else.
+        LogLine("Kept: %s (it was there before the installation)", path);
+    } else if (IsRedirected(work, path, &information)) {
+        Keep(work, path, "a link or junction put in its place");
+    } else if (item != NULL && IsChanged(&information, item)) {
+        Keep(work, path, "changed since the installation");
+    } else if ((error = RemoveFile(work, path, &handle)) != ERROR_SUCCESS) {
         Fail(work, path, "cannot be deleted", error);
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
 }
 
 static int RemoveRecordedFile(const RecordItem *item, LPARAM context)
 {
     UninstallState *work = (UninstallState *)context;
-    const char *path = item->Name;
     // What the installer and earlier upgrades or removals left beside it goes with it.
-    if (RemoveLeftovers(path))
+    if (RemoveLeftovers(item->Name))
         work->RestartNeeded = 1;
-    WIN32_FIND_DATAA found;
-    if (SamePathPrefix(path, work->Self, PATH_CAPACITY) || LookAt(path, &found) != ERROR_SUCCESS)
-        return 0;
-    // A file of the Windows directory that was there before belongs to someone else.
-    if (item->ExistedBefore && IsInDirectory(path, work->WindowsDirectory)) {
-        LogLine("Kept: %s (it was there before the installation)", path);
-        return 0;
-    }
-    if (!(found.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) &&
-        !PassesReparsePoint(work, path) &&
-        (found.nFileSizeLow != item->Size || found.nFileSizeHigh != 0 ||
-         found.ftLastWriteTime.dwLowDateTime != item->LastWrite.dwLowDateTime ||
-         found.ftLastWriteTime.dwHighDateTime != item->LastWrite.dwHighDateTime)) {
-        Keep(work, path, "changed since the installation");
-        return 0;
-    }
-    RemoveUnlessRedirected(work, path, &found);
+    if (!SamePathPrefix(item->Name, work->Self, PATH_CAPACITY))
+        RemoveItem(work, item->Name, item);
     return 0;
 }
 
 static int RemoveRecordedLink(const RecordItem *item, LPARAM context)
 {
-    UninstallState *work = (UninstallState *)context;
-    WIN32_FIND_DATAA found;
-    if (LookAt(item->Name, &found) == ERROR_SUCCESS)
-        RemoveUnlessRedirected(work, item->Name, &found);
+    RemoveItem((UninstallState *)context, item->Name, NULL);
     return 0;
 }
 
@@ -367,24 +421,31 @@ static int RemoveRecordedDirectory(const RecordItem *item, LPARAM context)
         LogLine("Directory left: %s (not the installation's own)", path);
         return 0;
     }
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES)
+    HANDLE handle;
+    BY_HANDLE_FILE_INFORMATION information;
+    DWORD error = OpenItem(path, &handle, &information);
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || PassesReparsePoint(work, path)) {
+    int junction = error == ERROR_SUCCESS && ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+                                              PassesReparsePoint(work, path));
+    if (error == ERROR_SUCCESS && !junction) {
+        error = !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ERROR_DIRECTORY
+                : DeleteItem(handle)                                      ? ERROR_SUCCESS
+                                                                          : GetLastError();
+    }
+    if (handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+    if (junction) {
         Keep(work, path, "a junction put in its place");
-        return 0;
-    }
-    if (RemoveDirectoryA(path)) {
+    } else if (error == ERROR_SUCCESS) {
         LogLine("Directory removed: %s", path);
-        return 0;
-    }
-    DWORD error = GetLastError();
-    // Emptied by the restart when what is left in it is the files in use, moved aside.
-    if (error == ERROR_DIR_NOT_EMPTY) {
+    } else if (error == ERROR_DIR_NOT_EMPTY) {
+        // Emptied by the restart when what is left in it is the files in use, moved aside.
         if (KeepAdded(work, path) == 0 && work->RestartNeeded && MoveFileExA(path, NULL, MOVEFILE_DELAY_UNTIL_REBOOT))
             LogLine("Directory removed at the next restart: %s", path);
-    } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+    } else {
         Fail(work, path, "cannot be removed", error);
+    }
     return 0;
 }
 

@@ -58,6 +58,12 @@ bool GetFileTimes(const std::string &windowsPath, FILETIME *creation, FILETIME *
 // junction (RemoveDirectoryA) or the link (DeleteFileA) leaves the target as it is.
 void MakeJunction(const std::string &windowsPath, const std::string &targetWindowsPath);
 void MakeSymbolicLinkFile(const std::string &windowsPath, const std::string &targetWindowsPath);
+// Someone else's move in the middle of a removal: when the program asks for `itemWindowsPath` to be
+// deleted (DeleteFileA, RemoveDirectoryA, or through a handle), the directory `directoryWindowsPath`
+// on its way is moved aside first (to its name with ".moved"; handles open in it follow it) and a
+// junction to `targetWindowsPath` takes its place. Once.
+void SwapAtDelete(const std::string &itemWindowsPath, const std::string &directoryWindowsPath,
+                  const std::string &targetWindowsPath);
 
 // ---- The process ------------------------------------------------------------------------------
 

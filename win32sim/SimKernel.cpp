@@ -31,9 +31,10 @@ struct FileTimes {
 struct OpenFile {
     int fd = -1;
     std::string windowsPath;
-    std::string hostPath;
+    std::string hostPath;  // where the file it holds is now: it follows the file when the stand-in moves it
     DWORD access = 0;
     DWORD share = 0;
+    bool item = false;     // opened for its attributes or its deletion alone (an O_PATH descriptor)
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;
 };
@@ -89,6 +90,8 @@ struct World {
     std::set<std::string> runningPrograms;          // by host path: the files of programs that run
     std::vector<std::string> restartDeletions;      // MOVEFILE_DELAY_UNTIL_REBOOT, as asked
     DWORD restartDeletionRefusal = 0;
+    // SwapAtDelete: at the first deletion asked for the item, the directory is swapped for a junction.
+    std::string swapItem, swapDirectory, swapTarget;
 
     std::vector<PathFault> openFaults, readFaults, writeFaults, directoryFaults, seekFaults, moveFaults, flushFaults,
         removeDirectoryFaults;
@@ -630,6 +633,15 @@ void MakeSymbolicLinkFile(const std::string &windowsPath, const std::string &tar
     MakeLink(windowsPath, HostPathOf(targetWindowsPath));
 }
 
+void SwapAtDelete(const std::string &itemWindowsPath, const std::string &directoryWindowsPath,
+                  const std::string &targetWindowsPath)
+{
+    World &w = TheWorld();
+    w.swapItem = HostPathOf(itemWindowsPath);
+    w.swapDirectory = directoryWindowsPath;
+    w.swapTarget = targetWindowsPath;
+}
+
 void FailOpen(const std::string &pathContains, DWORD error, int times)
 {
     TheWorld().openFaults.push_back({ pathContains, error, times, 0 });
@@ -857,8 +869,10 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
             continue;
         bool blocked = ((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
                        ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
+                       ((access & DELETE) && !(other.share & FILE_SHARE_DELETE)) ||
                        ((other.access & GENERIC_READ) && !(shareMode & FILE_SHARE_READ)) ||
-                       ((other.access & GENERIC_WRITE) && !(shareMode & FILE_SHARE_WRITE));
+                       ((other.access & GENERIC_WRITE) && !(shareMode & FILE_SHARE_WRITE)) ||
+                       ((other.access & DELETE) && !(shareMode & FILE_SHARE_DELETE));
         if (blocked) {
             w.lastError = ERROR_SHARING_VIOLATION;
             return INVALID_HANDLE_VALUE;
@@ -903,11 +917,69 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
     return (HANDLE)handle;
 }
 
+// An item opened for its attributes or its deletion alone (no read or write access), a directory too
+// with FILE_FLAG_BACKUP_SEMANTICS, a reparse point itself with FILE_FLAG_OPEN_REPARSE_POINT.
+static HANDLE OpenHostItem(const std::string &windowsPath, DWORD access, DWORD shareMode, DWORD disposition,
+                           DWORD flags)
+{
+    World &w = TheWorld();
+    DWORD error;
+    if (ConsumeFault(w.openFaults, windowsPath, &error) || (error = CheckWindowsPath(windowsPath)) != 0) {
+        w.lastError = error;
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string host = HostPathOf(windowsPath);
+    if (!HostIsDirectory(ParentOf(host))) {
+        w.lastError = ERROR_PATH_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    bool itself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
+    DWORD attributes = itself ? HostAttributes(host) : (HostExists(host) ? (HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                                                : FILE_ATTRIBUTE_ARCHIVE)
+                                                                         : INVALID_FILE_ATTRIBUTES);
+    if (disposition != OPEN_EXISTING || attributes == INVALID_FILE_ATTRIBUTES) {
+        w.lastError = disposition != OPEN_EXISTING ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+        w.lastError = ERROR_ACCESS_DENIED;
+        return INVALID_HANDLE_VALUE;
+    }
+    for (auto &entry : w.files) {
+        const OpenFile &other = entry.second;
+        if (other.hostPath == host && (((access & DELETE) && !(other.share & FILE_SHARE_DELETE)) ||
+                                       ((other.access & DELETE) && !(shareMode & FILE_SHARE_DELETE)))) {
+            w.lastError = ERROR_SHARING_VIOLATION;
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    int fd = open(host.c_str(), O_PATH | O_CLOEXEC | (itself ? O_NOFOLLOW : 0));
+    if (fd < 0) {
+        w.lastError = ErrnoToWin32(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    uintptr_t handle = w.nextFile;
+    w.nextFile += 4;
+    OpenFile file;
+    file.fd = fd;
+    file.windowsPath = windowsPath;
+    file.hostPath = host;
+    file.access = access;
+    file.share = shareMode;
+    file.item = true;
+    w.files[handle] = file;
+    w.lastError = 0;
+    return (HANDLE)handle;
+}
+
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
-                          DWORD disposition, DWORD, HANDLE)
+                          DWORD disposition, DWORD flags, HANDLE)
 {
     std::string windowsPath = fileName;
-    HANDLE handle = OpenHostFile(windowsPath, access, shareMode, disposition);
+    bool item = !(access & (GENERIC_READ | GENERIC_WRITE)) &&
+                (flags & (FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT));
+    HANDLE handle = item ? OpenHostItem(windowsPath, access, shareMode, disposition, flags)
+                         : OpenHostFile(windowsPath, access, shareMode, disposition);
     sim::JournalEntry opened{ sim::JournalEntry::FileOpened, windowsPath, "", "", access };
     opened.error = handle == INVALID_HANDLE_VALUE ? TheWorld().lastError : 0;
     sim::detail::AddJournal(opened);
@@ -1103,6 +1175,94 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     return TRUE;
 }
 
+// Someone else's move, made at the moment the program asks for the item at `host` to be deleted:
+// the directory (on the item's way) goes elsewhere, handles open in it follow it, and a junction
+// takes its place.
+static void SwapIfDue(const std::string &host)
+{
+    World &w = TheWorld();
+    if (w.swapItem.empty() || w.swapItem != host)
+        return;
+    std::string directory = HostPathOf(w.swapDirectory), moved = directory + ".moved";
+    if (rename(directory.c_str(), moved.c_str()) != 0)
+        sim::detail::Fail("cannot move " + directory + " aside");
+    for (auto &entry : w.files) {
+        std::string &path = entry.second.hostPath;
+        if (path == directory || path.compare(0, directory.size() + 1, directory + "/") == 0)
+            path = moved + path.substr(directory.size());
+    }
+    sim::MakeJunction(w.swapDirectory, w.swapTarget);
+    w.swapItem.clear();
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    World &w = TheWorld();
+    OpenFile *file = FileOf(handle);
+    struct stat info;
+    if (file == nullptr || fstat(file->fd, &info) != 0)
+        return Fails(ERROR_INVALID_HANDLE);
+    memset(information, 0, sizeof *information);
+    information->dwFileAttributes = S_ISLNK(info.st_mode) ? HostAttributes(file->hostPath)
+                                    : S_ISDIR(info.st_mode) ? FILE_ATTRIBUTE_DIRECTORY
+                                                            : FILE_ATTRIBUTE_ARCHIVE;
+    auto known = w.creationTimes.find(file->hostPath);
+    information->ftCreationTime = known != w.creationTimes.end() ? known->second : ToFileTime(info.st_mtim);
+    information->ftLastAccessTime = ToFileTime(info.st_atim);
+    information->ftLastWriteTime = ToFileTime(info.st_mtim);
+    if (S_ISREG(info.st_mode)) {
+        information->nFileSizeHigh = (DWORD)((uint64_t)info.st_size >> 32);
+        information->nFileSizeLow = (DWORD)info.st_size;
+    }
+    information->nNumberOfLinks = (DWORD)info.st_nlink;
+    information->nFileIndexHigh = (DWORD)((uint64_t)info.st_ino >> 32);
+    information->nFileIndexLow = (DWORD)info.st_ino;
+    w.lastError = 0;
+    return TRUE;
+}
+
+// The deletion asked for through a handle: of the item the handle holds, wherever it is now (the
+// file system deletes it when the last handle closes; here at once). A running program's file
+// cannot be deleted; a directory must be empty.
+static BOOL DeleteHeldItem(OpenFile *file)
+{
+    World &w = TheWorld();
+    SwapIfDue(file->hostPath);
+    struct stat info;
+    if (fstat(file->fd, &info) != 0)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (w.runningPrograms.count(file->hostPath))
+        return Fails(ERROR_ACCESS_DENIED);
+    int removed = S_ISDIR(info.st_mode) ? rmdir(file->hostPath.c_str()) : unlink(file->hostPath.c_str());
+    if (removed != 0)
+        return Fails(errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY : ErrnoToWin32(errno));
+    w.creationTimes.erase(file->hostPath);
+    w.lastError = 0;
+    return TRUE;
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS informationClass, LPVOID information,
+                                       DWORD size)
+{
+    OpenFile *file = FileOf(handle);
+    if (file == nullptr)
+        return Fails(ERROR_INVALID_HANDLE);
+    if (informationClass != FileDispositionInfo || size < sizeof(FILE_DISPOSITION_INFO))
+        return Fails(ERROR_INVALID_PARAMETER);
+    if (!(file->access & DELETE))
+        return Fails(ERROR_ACCESS_DENIED);
+    if (!((FILE_DISPOSITION_INFO *)information)->DeleteFile) {
+        TheWorld().lastError = 0;
+        return TRUE;
+    }
+    std::string windowsPath = file->windowsPath;
+    BOOL deleted = DeleteHeldItem(file);
+    sim::JournalEntry entry{ sim::JournalEntry::FileDeleted, windowsPath };
+    entry.error = deleted ? 0 : TheWorld().lastError;
+    sim::detail::AddJournal(entry);
+    return deleted;
+}
+
 // What making and removing a directory check first: an injected fault, a well-formed path, and a
 // path below a volume's or a share's root (the root itself is no directory of the caller's).
 static DWORD DirectoryPathError(std::vector<PathFault> &faults, const std::string &windowsPath)
@@ -1157,6 +1317,7 @@ static BOOL RemoveHostDirectory(const std::string &windowsPath)
     if (error != 0)
         return Fails(error);
     std::string host = HostPathOf(windowsPath);
+    SwapIfDue(host);
     DWORD attributes = HostAttributes(host);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return Fails(HostIsDirectory(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
@@ -1193,6 +1354,7 @@ static BOOL DeleteHostFile(LPCSTR fileName)
     if (error != 0)
         return Fails(error);
     std::string host = HostPathOf(fileName);
+    SwapIfDue(host);
     if (IsDirectoryEntry(host) || IsMappedPath(fileName) || TheWorld().runningPrograms.count(host))
         return Fails(ERROR_ACCESS_DENIED);
     if (!HostIsDirectory(ParentOf(host)))

@@ -300,6 +300,58 @@ void RemovingDirectories()
     CHECK_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
 }
 
+// What removing an item through the handle it was checked by relies on: the item itself opened for
+// deletion (a directory too), what the handle tells of it, and the deletion done through it.
+HANDLE OpenItem(const char *name)
+{
+    return CreateFileA(In(name), DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+}
+
+BOOL DeleteThrough(HANDLE item)
+{
+    FILE_DISPOSITION_INFO disposition = { TRUE };
+    return SetFileInformationByHandle(item, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+void RemovingThroughHandles()
+{
+    MakeFile("held.txt", "four", 0x01D00000);
+    HANDLE item = OpenItem("held.txt");
+    CHECK(item != INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION information;
+    CHECK(GetFileInformationByHandle(item, &information));
+    CHECK_EQ(information.dwFileAttributes & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_ARCHIVE);
+    CHECK_EQ(information.nFileSizeLow, 4);
+    CHECK_EQ(information.nFileSizeHigh, 0);
+    CHECK_EQ(information.ftLastWriteTime.dwHighDateTime, 0x01D00000);
+    CHECK(DeleteThrough(item));
+    CloseHandle(item);
+    SetLastError(0xDEAD);
+    CHECK_EQ(GetFileAttributesA(In("held.txt")), INVALID_FILE_ATTRIBUTES);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+
+    CHECK(CreateDirectoryA(In("hd"), NULL));
+    MakeFile("hd\\inside.txt", "x", 0x01D00000);
+    item = OpenItem("hd");
+    CHECK(item != INVALID_HANDLE_VALUE);
+    CHECK(GetFileInformationByHandle(item, &information));
+    CHECK_EQ(information.dwFileAttributes & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_DIRECTORY);
+    SetLastError(0xDEAD);
+    CHECK(!DeleteThrough(item));
+    CHECK_EQ(GetLastError(), ERROR_DIR_NOT_EMPTY);
+    CloseHandle(item);
+    CHECK(DeleteFileA(In("hd\\inside.txt")));
+    item = OpenItem("hd");
+    CHECK(DeleteThrough(item));
+    CloseHandle(item);
+    CHECK_EQ(GetFileAttributesA(In("hd")), INVALID_FILE_ATTRIBUTES);
+
+    SetLastError(0xDEAD);
+    CHECK(OpenItem("absent") == INVALID_HANDLE_VALUE);
+    CHECK_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+}
+
 void FileAttributes()
 {
     CHECK_EQ(GetFileAttributesA(In("a")) & KNOWN_ATTRIBUTES, FILE_ATTRIBUTE_DIRECTORY);
@@ -771,6 +823,7 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     Files();
     ReplacingFiles();
     RemovingDirectories();
+    RemovingThroughHandles();
     FileAttributes();
     ProcessTexts();
     Memory();

@@ -327,6 +327,25 @@ TEST_F(UninstallTest, AJunctionInTheInstallationIsNeverFollowed)
     EXPECT_EQ(Boxes(), Removed(IDS_UNINSTALL_KEPT_S, TARGET + "\\help\\Quillet.hlp\n" + TARGET + "\\help"));
 }
 
+// The same junction, swapped in by someone else between the look at the file and its deletion: the
+// file that was looked at is the one deleted, and nothing is followed.
+TEST_F(UninstallTest, AJunctionSwappedInAfterTheLookIsNeverFollowed)
+{
+    ASSERT_EQ(Run(), 0);
+    const std::string victim = "C:\\Victim\\Quillet.hlp", installed = TARGET + "\\help\\Quillet.hlp";
+    sim::PutFile(victim, *sim::GetFile(installed));
+    FILETIME creation, access, write;
+    sim::GetFileTimes(installed, &creation, &access, &write);
+    sim::PutFileTimes(victim, creation, access, write);
+    sim::SwapAtDelete(installed, TARGET + "\\help", "C:\\Victim");
+
+    EXPECT_EQ(Uninstall(), 0);
+    EXPECT_TRUE(sim::GetFile(victim).has_value());
+    EXPECT_FALSE(sim::GetFile(TARGET + "\\help.moved\\Quillet.hlp").has_value());
+    // The junction and the folder moved aside are someone else's.
+    EXPECT_EQ(Boxes(), Removed(IDS_UNINSTALL_KEPT_S, TARGET + "\\help\n" + TARGET + "\\help.moved"));
+}
+
 TEST_F(UninstallTest, SwitchesAsTheInstallersAndASilentRemoval)
 {
     ASSERT_EQ(Run(), 0);
