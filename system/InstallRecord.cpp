@@ -69,7 +69,6 @@ enum {
     // What the record keeps of an earlier line: all of it, or its first field ("before").
     KEEP_LINE = -1,
     KEEP_FIRST_FIELD = 1,
-    KEEP_NOTHING = 0,
 };
 
 // The record being written: a growing text in a movable block, locked while it lives.
