@@ -34,7 +34,6 @@ struct OpenFile {
     std::string hostPath;  // where the file it holds is now: it follows the file when the stand-in moves it
     DWORD access = 0;
     DWORD share = 0;
-    bool item = false;     // opened for its attributes or its deletion alone (an O_PATH descriptor)
     uint64_t bytesRead = 0;
     uint64_t bytesWritten = 0;
 };
@@ -825,6 +824,41 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName)
     return NULL;
 }
 
+// Sharing: every open handle on the file must allow this access, and this open must allow theirs.
+static bool SharingBlocks(const std::string &host, DWORD access, DWORD shareMode)
+{
+    for (auto &entry : TheWorld().files) {
+        const OpenFile &other = entry.second;
+        if (other.hostPath != host)
+            continue;
+        if (((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
+            ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
+            ((access & DELETE) && !(other.share & FILE_SHARE_DELETE)) ||
+            ((other.access & GENERIC_READ) && !(shareMode & FILE_SHARE_READ)) ||
+            ((other.access & GENERIC_WRITE) && !(shareMode & FILE_SHARE_WRITE)) ||
+            ((other.access & DELETE) && !(shareMode & FILE_SHARE_DELETE)))
+            return true;
+    }
+    return false;
+}
+
+// A new handle for the descriptor `fd` opened on `host`.
+static HANDLE AddOpenFile(int fd, const std::string &windowsPath, const std::string &host, DWORD access,
+                          DWORD shareMode)
+{
+    World &w = TheWorld();
+    uintptr_t handle = w.nextFile;
+    w.nextFile += 4;
+    OpenFile file;
+    file.fd = fd;
+    file.windowsPath = windowsPath;
+    file.hostPath = host;
+    file.access = access;
+    file.share = shareMode;
+    w.files[handle] = file;
+    return (HANDLE)handle;
+}
+
 static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD shareMode, DWORD disposition)
 {
     World &w = TheWorld();
@@ -862,21 +896,9 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
         return INVALID_HANDLE_VALUE;
     }
 
-    // Sharing: every open handle on the file must allow this access, and this open must allow theirs.
-    for (auto &entry : w.files) {
-        const OpenFile &other = entry.second;
-        if (other.hostPath != host)
-            continue;
-        bool blocked = ((access & GENERIC_READ) && !(other.share & FILE_SHARE_READ)) ||
-                       ((access & GENERIC_WRITE) && !(other.share & FILE_SHARE_WRITE)) ||
-                       ((access & DELETE) && !(other.share & FILE_SHARE_DELETE)) ||
-                       ((other.access & GENERIC_READ) && !(shareMode & FILE_SHARE_READ)) ||
-                       ((other.access & GENERIC_WRITE) && !(shareMode & FILE_SHARE_WRITE)) ||
-                       ((other.access & DELETE) && !(shareMode & FILE_SHARE_DELETE));
-        if (blocked) {
-            w.lastError = ERROR_SHARING_VIOLATION;
-            return INVALID_HANDLE_VALUE;
-        }
+    if (SharingBlocks(host, access, shareMode)) {
+        w.lastError = ERROR_SHARING_VIOLATION;
+        return INVALID_HANDLE_VALUE;
     }
 
     int flags = (access & GENERIC_WRITE) ? ((access & GENERIC_READ) ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -904,17 +926,9 @@ static HANDLE OpenHostFile(const std::string &windowsPath, DWORD access, DWORD s
         w.lastError = ErrnoToWin32(errno);
         return INVALID_HANDLE_VALUE;
     }
-    uintptr_t handle = w.nextFile;
-    w.nextFile += 4;
-    OpenFile file;
-    file.fd = fd;
-    file.windowsPath = windowsPath;
-    file.hostPath = host;
-    file.access = access;
-    file.share = shareMode;
-    w.files[handle] = file;
+    HANDLE handle = AddOpenFile(fd, windowsPath, host, access, shareMode);
     w.lastError = (exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS)) ? ERROR_ALREADY_EXISTS : 0;
-    return (HANDLE)handle;
+    return handle;
 }
 
 // An item opened for its attributes or its deletion alone (no read or write access), a directory too
@@ -933,10 +947,12 @@ static HANDLE OpenHostItem(const std::string &windowsPath, DWORD access, DWORD s
         w.lastError = ERROR_PATH_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
     }
+    // Without FILE_FLAG_OPEN_REPARSE_POINT a link is followed to what it leads to.
     bool itself = (flags & FILE_FLAG_OPEN_REPARSE_POINT) != 0;
-    DWORD attributes = itself ? HostAttributes(host) : (HostExists(host) ? (HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY
-                                                                                                : FILE_ATTRIBUTE_ARCHIVE)
-                                                                         : INVALID_FILE_ATTRIBUTES);
+    DWORD attributes = itself               ? HostAttributes(host)
+                       : !HostExists(host)  ? INVALID_FILE_ATTRIBUTES
+                       : HostIsDirectory(host) ? FILE_ATTRIBUTE_DIRECTORY
+                                               : FILE_ATTRIBUTE_ARCHIVE;
     if (disposition != OPEN_EXISTING || attributes == INVALID_FILE_ATTRIBUTES) {
         w.lastError = disposition != OPEN_EXISTING ? ERROR_INVALID_PARAMETER : ERROR_FILE_NOT_FOUND;
         return INVALID_HANDLE_VALUE;
@@ -945,31 +961,18 @@ static HANDLE OpenHostItem(const std::string &windowsPath, DWORD access, DWORD s
         w.lastError = ERROR_ACCESS_DENIED;
         return INVALID_HANDLE_VALUE;
     }
-    for (auto &entry : w.files) {
-        const OpenFile &other = entry.second;
-        if (other.hostPath == host && (((access & DELETE) && !(other.share & FILE_SHARE_DELETE)) ||
-                                       ((other.access & DELETE) && !(shareMode & FILE_SHARE_DELETE)))) {
-            w.lastError = ERROR_SHARING_VIOLATION;
-            return INVALID_HANDLE_VALUE;
-        }
+    if (SharingBlocks(host, access, shareMode)) {
+        w.lastError = ERROR_SHARING_VIOLATION;
+        return INVALID_HANDLE_VALUE;
     }
+    // A descriptor of the entry itself, which reads and writes refuse as the access does.
     int fd = open(host.c_str(), O_PATH | O_CLOEXEC | (itself ? O_NOFOLLOW : 0));
     if (fd < 0) {
         w.lastError = ErrnoToWin32(errno);
         return INVALID_HANDLE_VALUE;
     }
-    uintptr_t handle = w.nextFile;
-    w.nextFile += 4;
-    OpenFile file;
-    file.fd = fd;
-    file.windowsPath = windowsPath;
-    file.hostPath = host;
-    file.access = access;
-    file.share = shareMode;
-    file.item = true;
-    w.files[handle] = file;
     w.lastError = 0;
-    return (HANDLE)handle;
+    return AddOpenFile(fd, windowsPath, host, access, shareMode);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
