@@ -1,7 +1,7 @@
-// The copy engine: source paths beside the installer, destinations below TargetDirectory or in
-// the Windows directory, the two posted steps that copy a [Files] entry chunk by chunk into a
-// temporary file beside its destination and then put it in the destination's place, and the byte
-// counts that the copy dialog shows.
+// The copy engine: sources beside the installer or in the payload it carries, destinations below
+// TargetDirectory or in the Windows directory, the two posted steps that copy a [Files] entry chunk
+// by chunk into a temporary file beside its destination and then put it in the destination's
+// place, and the byte counts that the copy dialog shows.
 #include "core/CopyEngine.h"
 
 #include <limits.h>
@@ -52,6 +52,62 @@ int FormSourcePath(const char *sourceName)
     int length = AppendChars(State.SourcePath, PATH_CAPACITY, State.FileNameOffset, sourceName, count);
     // A cut path could name another file: it is never opened.
     return length == State.FileNameOffset + count ? 0 : -1;
+}
+
+int OpenSource(const char *sourceName)
+{
+    State.SourceHandle = NULL;
+    State.SourceEntry.Name[0] = '\0';
+    int formed = FormSourcePath(sourceName);
+    // An entry is found by its name; the path only shows it, so a cut one names no other entry.
+    if (State.OwnPayload.File != NULL)
+        return FindPayloadEntry(&State.OwnPayload, sourceName, &State.SourceEntry);
+    if (formed != 0)
+        return -1;
+    HANDLE file = CreateFileA(State.SourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    State.SourceHandle = file;
+    return 0;
+}
+
+int MeasureSource(void)
+{
+    // The directory's sizes were checked to fit an int when the payload was opened.
+    if (State.OwnPayload.File != NULL)
+        return (int)State.SourceEntry.InstalledSize;
+    return MeasureFileSize(State.SourceHandle);
+}
+
+// Reads the source as ReadFile reads a file: an entry gives at most PAYLOAD_READ_LIMIT bytes a call,
+// fewer only at its end, and its last read fails with ERROR_CRC when its checksum is wrong.
+static BOOL ReadSource(void *buffer, DWORD capacity, DWORD *read)
+{
+    if (State.OwnPayload.File == NULL)
+        return ReadFile(State.SourceHandle, buffer, capacity, read, NULL);
+    // The inflater's memory is taken when the first chunk is due, not when start-up measures.
+    if (State.SourceStream.File == NULL &&
+        OpenPayloadEntry(&State.OwnPayload, &State.SourceEntry, &State.SourceStream) != PAYLOAD_OPENED) {
+        *read = 0;
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    return ReadPayloadEntry(&State.SourceStream, buffer, capacity, read);
+}
+
+// The complete copy takes its source's times: a file's three, or the last write time the payload
+// recorded for an entry (which has no others: the copy keeps its own creation and access times).
+// Times that cannot be carried over leave a complete file with times of its own.
+static void CarrySourceTimes(void)
+{
+    if (State.OwnPayload.File != NULL) {
+        SetFileTime(State.DestinationHandle, NULL, NULL, &State.SourceEntry.WriteTime);
+        return;
+    }
+    FILETIME creation, lastAccess, lastWrite;
+    if (GetFileTime(State.SourceHandle, &creation, &lastAccess, &lastWrite))
+        SetFileTime(State.DestinationHandle, &creation, &lastAccess, &lastWrite);
 }
 
 void AddFileSize(int *total, int size)
@@ -228,11 +284,14 @@ static int OpenDestination(HWND window, int windowsDestination)
     return -1;
 }
 
-static void CloseSource(void)
+void CloseSource(void)
 {
     if (State.SourceHandle != NULL && State.SourceHandle != INVALID_HANDLE_VALUE)
         CloseHandle(State.SourceHandle);
     State.SourceHandle = NULL;
+    // A stream never opened, or closed already, is left as it is.
+    ClosePayloadEntry(&State.SourceStream);
+    State.SourceEntry.Name[0] = '\0';
 }
 
 // Closes the files of the current entry, whatever state they are in.
@@ -296,14 +355,8 @@ void CopyNextFile(HWND window)
     NotifyCopyDialog(NOTIFY_NEW_ENTRY);
 
     // From here EntryValue holds the destination part alone.
-    const char *sourceName = SplitEntryValue(State.EntryValue);
-    State.SourceHandle = INVALID_HANDLE_VALUE;
-    if (FormSourcePath(sourceName) == 0)
-        State.SourceHandle = CreateFileA(State.SourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                         FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (State.SourceHandle == INVALID_HANDLE_VALUE) {
+    if (OpenSource(SplitEntryValue(State.EntryValue)) != 0) {
         // Start-up has already shown this source as missing.
-        State.SourceHandle = NULL;
         LogLine("File not copied: %s (its source %s cannot be opened)", State.EntryValue, State.SourcePath);
         State.FailureCount++;
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
@@ -326,7 +379,7 @@ void CopyNextFile(HWND window)
 
     State.FileBytesDone = 0;
     // A size that cannot be measured shows as an empty file rather than a negative one.
-    int size = MeasureFileSize(State.SourceHandle);
+    int size = MeasureSource();
     State.FileBytesTotal = size > 0 ? size : 0;
     NotifyCopyDialog(NOTIFY_PROGRESS);
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
@@ -357,10 +410,7 @@ static void DisposeOfAside(void)
 // entry is given up then (DiscardEntryCopy), which puts it back.
 static int ReplaceDestination(void)
 {
-    FILETIME creation, lastAccess, lastWrite;
-    // Times that cannot be carried over leave a complete file with times of its own.
-    if (GetFileTime(State.SourceHandle, &creation, &lastAccess, &lastWrite))
-        SetFileTime(State.DestinationHandle, &creation, &lastAccess, &lastWrite);
+    CarrySourceTimes();
     BOOL flushed = !State.ReplacingDestination || FlushFileBuffers(State.DestinationHandle);
     CloseHandle(State.DestinationHandle);
     State.DestinationHandle = NULL;
@@ -399,7 +449,7 @@ void CopyChunk(HWND window)
         return;
     }
 
-    if (!ReadFile(State.SourceHandle, State.CopyBuffer, COPY_CHUNK_SIZE, &State.ChunkBytes, NULL)) {
+    if (!ReadSource(State.CopyBuffer, COPY_CHUNK_SIZE, &State.ChunkBytes)) {
         AbandonEntry(window, IDS_CANNOT_READ_S, State.SourcePath, "its source cannot be read");
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;

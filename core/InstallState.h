@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "core/Payload.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
 
@@ -47,11 +48,17 @@ struct InstallState {
     char TargetDirectory[VALUE_CAPACITY];
 
     // The module path, then the script path, then the current source path; its first
-    // FileNameOffset characters are the installer's own directory.
+    // FileNameOffset characters are the installer's own directory, or, for an installer that
+    // carries a payload, its own path and a backslash: then SourcePath only names an entry for the
+    // messages and the log, and is never opened.
     char SourcePath[PATH_CAPACITY];
     int DriveLength;
     int FileNameOffset;
     int DotOffset;
+
+    // The payload the installer carries after its image, checked at start-up; its File is null
+    // when there is none, and then every source is a file beside the installer.
+    Payload OwnPayload;
 
     // Background window
     char BitmapPath[VALUE_CAPACITY];
@@ -74,6 +81,8 @@ struct InstallState {
     // DestinationHandle holds, and takes the destination's place once complete.
     char CopyBuffer[COPY_CHUNK_SIZE];
     HANDLE SourceHandle;
+    PayloadEntry SourceEntry;      // with a payload: the source's entry, found (Name not empty) ...
+    PayloadStream SourceStream;    // ... and read through this once its first chunk is due
     HANDLE DestinationHandle;
     char DestinationPath[PATH_CAPACITY];
     char TemporaryPath[PATH_CAPACITY];   // empty while no temporary file of this run exists

@@ -13,6 +13,9 @@
 #include "ui/Messages.h"
 
 static const char SCRIPT_EXTENSION[] = ".inf";
+// What a payload's entries are named below in the messages and the log: the installer's own path.
+static const char ENTRY_SEPARATOR[] = "\\";
+static const char FILE_READ_CONTEXT[] = "FileRead";
 // The program's one icon group; the French class name names no resource, so it is asked for by name.
 static const char INSTALL_ICON[] = "INSTALL";
 // The main window: WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, over the whole primary screen.
@@ -60,14 +63,100 @@ static void RegisterMainClass(void)
     RegisterClassA(&windowClass);
 }
 
-// The script is the installer's own path with ".inf" in place of the file name's extension.
+// The payload the installer carries after its image, if any, into OwnPayload: checked whole before
+// anything else happens. Returns 0 (a payload that checked out, or none: the folder beside the
+// installer is read, as ever), or -1 after showing that it is damaged or that memory ran out.
+static int OpenOwnPayload(void)
+{
+    char module[PATH_CAPACITY];
+    DWORD length = GetModuleFileNameA(NULL, module, PATH_CAPACITY);
+    // A cut path could name another file: the installer then reads the folder, as start-up always did.
+    if (length == 0 || length >= PATH_CAPACITY)
+        return 0;
+    switch (OpenPayload(module, &State.OwnPayload)) {
+    case PAYLOAD_OPENED:
+        LogLine("Payload: %d entries in %s", State.OwnPayload.EntryCount, module);
+        return 0;
+    case PAYLOAD_NONE:
+        return 0;
+    case PAYLOAD_DAMAGED:
+        LogLine("Payload damaged: %s is cut short or altered; nothing is installed", module);
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_INSTALLER_DAMAGED_S, module, MB_ICONERROR);
+        return -1;
+    default:
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_NO_MEMORY_S, FILE_READ_CONTEXT, MB_ICONERROR);
+        return -1;
+    }
+}
+
+// The script is the installer's own path with ".inf" in place of the file name's extension; with a
+// payload it is the payload's script entry, named below the installer's own path, which stands
+// where its folder would for every source.
 static void FormScriptPath(void)
 {
     GetModuleFileNameA(NULL, State.SourcePath, PATH_CAPACITY);
     SplitPath(State.SourcePath, &State.DriveLength, &State.FileNameOffset, &State.DotOffset);
+    if (State.OwnPayload.File != NULL) {
+        int length = CopyString(State.SourcePath, PATH_CAPACITY, State.SourcePath);
+        State.FileNameOffset = AppendString(State.SourcePath, PATH_CAPACITY, length, ENTRY_SEPARATOR);
+        FormSourcePath(PAYLOAD_SCRIPT_NAME);
+        return;
+    }
     // A file name without a dot keeps its name and gains the extension.
     int at = State.DotOffset != 0 ? State.DotOffset : CopyString(State.SourcePath, PATH_CAPACITY, State.SourcePath);
     AppendString(State.SourcePath, PATH_CAPACITY, at, SCRIPT_EXTENSION);
+}
+
+// The script from the payload's entry, read whole into a zero-filled block one byte longer than it,
+// locked for the rest of the run, as LoadScriptFile reads a file. Returns 0, or -1 after showing why
+// not: an entry whose bytes do not check out means the installer is damaged.
+static int LoadScriptEntry(void)
+{
+    PayloadEntry entry;
+    if (FindPayloadEntry(&State.OwnPayload, PAYLOAD_SCRIPT_NAME, &entry) != 0) {
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_OPEN_S, State.SourcePath, MB_ICONERROR);
+        return -1;
+    }
+    State.ScriptHandle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, (SIZE_T)entry.InstalledSize + 1);
+    if (State.ScriptHandle == NULL) {
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_NO_MEMORY_S, FILE_READ_CONTEXT, MB_ICONERROR);
+        return -1;
+    }
+    State.InstallScript = (char *)GlobalLock(State.ScriptHandle);
+    if (State.InstallScript == NULL) {
+        GlobalFree(State.ScriptHandle);
+        State.ScriptHandle = NULL;
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_NO_LOCK_S, FILE_READ_CONTEXT, MB_ICONERROR);
+        return -1;
+    }
+    // The copy engine's stream is free before the copy begins.
+    BOOL ok = OpenPayloadEntry(&State.OwnPayload, &entry, &State.SourceStream) == PAYLOAD_OPENED;
+    DWORD error = ok ? 0 : ERROR_NOT_ENOUGH_MEMORY;
+    DWORD total = 0, read = 0;
+    while (ok && (ok = ReadPayloadEntry(&State.SourceStream, State.InstallScript + total,
+                                        entry.InstalledSize - total, &read)) && read > 0)
+        total += read;
+    if (!ok && error == 0)
+        error = GetLastError();
+    ClosePayloadEntry(&State.SourceStream);
+    if (ok)
+        return 0;
+    if (error == ERROR_NOT_ENOUGH_MEMORY) {
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_NO_MEMORY_S, FILE_READ_CONTEXT, MB_ICONERROR);
+    } else if (error == ERROR_CRC || error == ERROR_HANDLE_EOF) {
+        char module[PATH_CAPACITY];
+        GetModuleFileNameA(NULL, module, PATH_CAPACITY);
+        LogLine("Payload damaged: its script does not check out (error %lu); nothing is installed", error);
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_INSTALLER_DAMAGED_S, module, MB_ICONERROR);
+    } else {
+        ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_READ_S, State.SourcePath, MB_ICONERROR);
+    }
+    // The caller stops at once; give the block back rather than leave it to the exit.
+    GlobalUnlock(State.ScriptHandle);
+    GlobalFree(State.ScriptHandle);
+    State.ScriptHandle = NULL;
+    State.InstallScript = NULL;
+    return -1;
 }
 
 // [Install]: every line is tried against every key by its first bytes; the last one wins.
@@ -113,24 +202,18 @@ static void SumSourceSizes(void)
             count--;
         }
         CopyChars(State.EntryValue, VALUE_CAPACITY, value, count);
-        HANDLE source = INVALID_HANDLE_VALUE;
-        if (FormSourcePath(SplitEntryValue(State.EntryValue)) == 0)
-            source = CreateFileA(State.SourcePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-        State.SourceHandle = source;
-        if (source == INVALID_HANDLE_VALUE) {
+        if (OpenSource(SplitEntryValue(State.EntryValue)) != 0) {
             ShowMessageFormatted(State.Instance, State.ClassName, NULL, IDS_CANNOT_OPEN_S, State.SourcePath,
                                  MB_ICONINFORMATION);
             State.FailureCount++;
         } else {
-            AddFileSize(&State.TotalBytes, MeasureFileSize(source));
-            CloseHandle(source);
+            AddFileSize(&State.TotalBytes, MeasureSource());
+            CloseSource();
         }
     }
-    State.SourceHandle = NULL;
 }
 
-// Gives back what start-up took: the script block and the window class.
+// Gives back what start-up took: the script block, the window class and the payload.
 static void ReleaseStartup(void)
 {
     if (State.ScriptHandle != NULL) {
@@ -140,6 +223,7 @@ static void ReleaseStartup(void)
         State.InstallScript = NULL;
     }
     UnregisterClassA(State.ClassName, State.Instance);
+    ClosePayload(&State.OwnPayload);
 }
 
 // The program's only message loop. Messages for the copy dialog are served first, so that its
@@ -168,12 +252,18 @@ static int RunInstallation(void)
 {
     LogLine("Mode: %s, shortcuts for %s", Run.Silent ? "silent" : "interactive",
             State.AllUsers ? "all users" : "the current user");
+    // A damaged installer stops before anything else: no window, nothing written.
+    if (OpenOwnPayload() != 0)
+        return ERROR_INSTALL_FAILURE;
     RegisterMainClass();
     FormScriptPath();
     LogLine("Script: %s", State.SourcePath);
 
-    if (LoadScriptFile(State.Instance, State.ClassName, NULL, State.SourcePath, &State.ScriptHandle,
-                       &State.InstallScript) != 0 ||
+    int loaded = State.OwnPayload.File != NULL
+                     ? LoadScriptEntry()
+                     : LoadScriptFile(State.Instance, State.ClassName, NULL, State.SourcePath, &State.ScriptHandle,
+                                      &State.InstallScript);
+    if (loaded != 0 ||
         FindScriptSection(State.Instance, State.ClassName, NULL, State.InstallSection, TRUE, State.InstallScript,
                           &State.ScriptCursor) != 0) {
         ReleaseStartup();

@@ -12,6 +12,7 @@
 #define IDS_REPORT_ABANDONED_S 7
 #define IDS_SWITCHES 8
 #define IDS_ALREADY_RUNNING 9
+#define IDS_INSTALLER_DAMAGED_S 10
 
 /* The uninstaller's texts */
 #define IDS_UNINSTALL_CAPTION 32

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# A publisher's dry run: installs a distribution folder with the installer's own code on the host's
-# stand-in (no Wine), prints every step it would take and the script's silent pitfalls.
+# A publisher's dry run: installs a distribution folder, or a packed setup.exe from its payload alone,
+# with the installer's own code on the host's stand-in (no Wine), prints every step it would take and
+# the script's silent pitfalls.
 #   scripts/check-distribution.sh [--json] [--language en|fr|it] [--script FILE]
-#                                 [--silent] [--no-associate] [--all-users] [--dir DIR] FOLDER
+#                                 [--silent] [--no-associate] [--all-users] [--dir DIR] FOLDER|SETUP.EXE
 #   scripts/check-distribution.sh --build-only    (makes the checker and does nothing else)
 # --silent, --no-associate, --all-users and --dir give the run setup.exe's /S, /NOASSOCIATE,
 # /ALLUSERS and /D=DIR. Exit code: 0 clean, 1 warnings, 2 the script cannot be read or nothing

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo: builds setup.exe and installs samples/ with it under Wine, on your display when there is
-# one (you answer), otherwise on a virtual display answered by the test robot. Leaves the transcript,
-# the screenshots and the installed Wine prefix in build/demo/.
+# The demo: builds setup.exe, packs samples/ with it into one file as a user downloads it
+# ("Quillet-setup (1).exe") and installs from that file under Wine, on your display when there is one
+# (you answer), otherwise on a virtual display answered by the test robot; then removes it again.
+# Leaves the transcript, the screenshots and the installed Wine prefix in build/demo/.
 #   scripts/demo.sh [--robot] [--language en|fr|it]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,6 +10,8 @@ export PYTHONDONTWRITEBYTECODE=1
 scripts/install-deps.sh
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
+# The packer is a host program, made here where the build tools are.
+bash scripts/pack.sh --build-only
 if bash scripts/check-machine.sh; then
   exec /usr/bin/python3 tests/e2e/demo.py "$@"
 fi

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end tests: builds setup.exe, robot.exe and conformance.exe (win32 preset) and the 64-bit
-# shell clients (build/win64), signs a copy of setup.exe with a throwaway certificate
-# (tests/release/signing.sh), then runs two legs under Wine on a virtual display: a 32-bit Windows
-# (tests/e2e/scenarios, 32-bit prefixes) and a 64-bit one (tests/e2e/scenarios-win64, 64-bit
+# shell clients (build/win64), signs a copy of setup.exe and a packed sample with a throwaway
+# certificate (tests/release/signing.sh), then runs two legs under Wine on a virtual display: a
+# 32-bit Windows (tests/e2e/scenarios, 32-bit prefixes) and a 64-bit one (tests/e2e/scenarios-win64, 64-bit
 # prefixes where the installer runs under WoW64), each with conformance.exe. Safe to rerun: each
 # scenario starts from a fresh copy of its leg's cached template prefix, remade when missing or broken.
 #   scripts/e2e.sh [NAME ...]    (only the scenarios whose names contain NAME; "conformance" too)
@@ -25,8 +25,10 @@ for client in recorder shellrun; do
     }
 done
 bash tests/release/signing.sh
-# The dry-run scenarios run the host's checker, made here where the build tools are.
+# The dry-run scenarios run the host's checker, and the packed ones the host's packer, made here
+# where the build tools are.
 bash scripts/check-distribution.sh --build-only
+bash scripts/pack.sh --build-only
 /usr/bin/python3 -m unittest discover -s tests/e2e -p 'test_*.py' -q
 
 # A leg runs when nothing is named or when a name selects one of its scenarios.

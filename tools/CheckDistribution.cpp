@@ -1,6 +1,6 @@
 // check-distribution [--script FILE] [--language en|fr|it] [--json] [--silent] [--no-associate]
-// [--all-users] [--dir DIR] FOLDER: the dry run of a distribution folder, printed; exit 0 clean,
-// 1 with warnings, 2 when it would install nothing.
+// [--all-users] [--dir DIR] FOLDER|SETUP.EXE: the dry run of a distribution folder or of a packed
+// setup.exe, printed; exit 0 clean, 1 with warnings, 2 when it would install nothing.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -13,7 +13,8 @@
 
 static const char USAGE[] =
     "usage: check-distribution [--script FILE] [--language en|fr|it] [--json]\n"
-    "                          [--silent] [--no-associate] [--all-users] [--dir DIR] FOLDER\n"
+    "                          [--silent] [--no-associate] [--all-users] [--dir DIR] FOLDER|SETUP.EXE\n"
+    "  FOLDER: a distribution folder; SETUP.EXE: a packed setup.exe (scripts/pack.sh), which carries its script\n"
     "  --silent, --no-associate, --all-users, --dir DIR: as setup.exe /S, /NOASSOCIATE, /ALLUSERS, /D=DIR\n";
 
 int main(int argc, char **argv)
@@ -42,11 +43,17 @@ int main(int argc, char **argv)
         }
     }
     struct stat info;
-    if (options.Folder.empty() || stat(options.Folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+    bool found = !options.Folder.empty() && stat(options.Folder.c_str(), &info) == 0 &&
+                 (S_ISDIR(info.st_mode) || S_ISREG(info.st_mode));
+    bool packed = found && S_ISREG(info.st_mode);
+    if (!found || (packed && !options.ScriptFile.empty()) ||
         (options.Language != "en" && options.Language != "fr" && options.Language != "it")) {
         fputs(USAGE, stderr);
-        if (!options.Folder.empty() && (stat(options.Folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)))
-            fprintf(stderr, "check-distribution: %s is not a folder\n", options.Folder.c_str());
+        if (!options.Folder.empty() && !found)
+            fprintf(stderr, "check-distribution: %s is neither a folder nor a file\n", options.Folder.c_str());
+        else if (packed && !options.ScriptFile.empty())
+            fprintf(stderr, "check-distribution: %s carries its own script: --script does not apply\n",
+                    options.Folder.c_str());
         return DRY_RUN_FAILS;
     }
 

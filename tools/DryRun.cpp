@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -54,6 +55,8 @@ const char LOG_FILE_DELETED[] = "File deleted: ";
 const char LOG_ANSWER[] = " -> ";
 const char LOG_QUOTE = '"';
 const char LOG_CAPTION_END[] = "\": \"";  // between the quoted caption and the quoted text
+// How the installer names an entry of its payload: below its own path.
+const char ENTRY_SEPARATOR[] = "\\";
 
 enum {
     NAME_BUFFER = 32,
@@ -248,6 +251,8 @@ public:
 
 private:
     void LocateScript();
+    bool ReadPackedScript();
+    void BeginEntry(size_t index, const std::string &source, DWORD error, int64_t size);
     void LayOutMachine();
     void RunInstaller();
     void ReadInstallerLog(const std::vector<sim::JournalEntry> &journal);
@@ -273,6 +278,15 @@ private:
     std::string scriptHost_;
     std::string scriptBytes_;
     bool scriptReadable_ = false;
+    // A packed setup.exe: its entries' names (in lower case) and sizes, and where in the journal
+    // each [Files] line was taken, by the script offset of that line: no source file is opened.
+    bool packed_ = false;
+    std::map<std::string, uint64_t> entries_;
+    struct Taken {
+        size_t At;
+        int Offset;
+    };
+    std::vector<Taken> taken_;
     ScriptFacts facts_;
     std::vector<Note> notes_;
     std::vector<std::string> boxes_;  // the texts of every message, shown or not, in order
@@ -292,17 +306,54 @@ private:
         DWORD DestinationError = 0;
         DWORD ReplaceError = 0;
         uint64_t WrittenBytes = 0;
+        int64_t SourceSize = -1;  // known beforehand for an entry; a file's is read when written
         bool Complete = false;
     } copy_;
     size_t copies_ = 0;
     size_t copied_ = 0;
 };
 
-// The script by the installer's naming rule: the installer's name with ".inf" for its extension.
+// The script and the entries of a packed setup.exe, read through the installer's own reader as the
+// run will read them. False when it carries no payload that checks out, or no script.
+bool DryRun::ReadPackedScript()
+{
+    Payload payload;
+    std::string path = result_.Machine.InstallerFolder + result_.Installer;
+    if (OpenPayload(path.c_str(), &payload) != PAYLOAD_OPENED)
+        return false;
+    for (int i = 0; i < payload.EntryCount; i++) {
+        PayloadEntry entry;
+        GetPayloadEntry(&payload, i, &entry);
+        entries_.emplace(Lower(entry.Name), entry.InstalledSize);
+    }
+    PayloadEntry script;
+    PayloadStream stream;
+    bool read = FindPayloadEntry(&payload, PAYLOAD_SCRIPT_NAME, &script) == 0 &&
+                OpenPayloadEntry(&payload, &script, &stream) == PAYLOAD_OPENED;
+    if (read) {
+        char buffer[PAYLOAD_READ_LIMIT];
+        DWORD count = 0;
+        while ((read = ReadPayloadEntry(&stream, buffer, PAYLOAD_READ_LIMIT, &count)) && count > 0)
+            scriptBytes_.append(buffer, count);
+        ClosePayloadEntry(&stream);
+    }
+    ClosePayload(&payload);
+    return read;
+}
+
+// The script by the installer's naming rule: the installer's name with ".inf" for its extension, or
+// the script a packed setup.exe carries.
 void DryRun::LocateScript()
 {
     const std::string &folder = options_.Folder;
     result_.Installer = DEFAULT_INSTALLER;
+    if (packed_) {
+        result_.Installer = folder.substr(folder.rfind('/') + 1);
+        sim::MapPath(result_.Machine.InstallerFolder + result_.Installer, RealPath(folder));
+        result_.Script = result_.Machine.InstallerFolder + result_.Installer + ENTRY_SEPARATOR + PAYLOAD_SCRIPT_NAME;
+        scriptReadable_ = ReadPackedScript();
+        return;
+    }
     if (!options_.ScriptFile.empty()) {
         scriptHost_ = options_.ScriptFile;
         std::string name = scriptHost_.substr(scriptHost_.rfind('/') + 1);
@@ -382,6 +433,9 @@ void DryRun::RunInstaller()
         }
     };
     user.onMessage = [this](const MSG &msg) {
+        // The line the step is about to take: where a packed installer's entry begins.
+        if (msg.message == WM_COPY_NEXT_FILE && packed_)
+            taken_.push_back({ sim::Journal().size(), State.ScriptCursor + State.LastLineLength });
         if (msg.message == WM_COPY_NEXT_FILE && copyStart_ == SIZE_MAX)
             copyStart_ = sim::Journal().size();
         else if ((msg.message == WM_COPY_DONE || msg.message == WM_FINISH) && copyStart_ != SIZE_MAX &&
@@ -530,6 +584,29 @@ void DryRun::FlushEntry()
     Warn(line, "copy-fails", "destination \"" + AnsiToUtf8(copy_.Destination) + "\": " + reason);
 }
 
+// A [Files] entry's copy begins with its source, opened (`error` 0, `size` known or -1) or not.
+void DryRun::BeginEntry(size_t index, const std::string &source, DWORD error, int64_t size)
+{
+    FlushEntry();
+    copy_ = Copy();
+    copy_.Index = index;
+    copy_.Source = source;
+    copy_.SourceSize = size;
+    if (error == 0) {
+        copy_.Active = true;
+        return;
+    }
+    const FilesEntry *line = index < facts_.Files.size() ? &facts_.Files[index] : nullptr;
+    result_.Steps.push_back(MakeStep("not-copied", { Text("source", source),
+                                                     Text("reason", "source cannot be opened (" +
+                                                                        ErrorText(error) + ")") }));
+    std::string named = line != nullptr ? line->Source : source;
+    Warn(line != nullptr ? line->Line : 0, "missing-source",
+         named.empty() ? "the entry names no source file: it counts as a failed copy"
+                       : "source \"" + AnsiToUtf8(named) + "\" cannot be opened (" + ErrorText(error) +
+                             "): the user is warned and the file is not copied");
+}
+
 void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
 {
     std::set<std::string> linkFiles;
@@ -537,6 +614,7 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
         linkFiles.insert(Lower(link.file));
     size_t links = 0;
     size_t nextNote = 0;
+    size_t nextTaken = 0;
     bool copying = false;
     for (size_t at = 0; at <= journal.size(); at++) {
         for (; nextNote < notes_.size() && notes_[nextNote].At == at; nextNote++)
@@ -544,6 +622,20 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
         if (at == copyEnd_)
             FlushEntry();
         copying = (copying || at == copyStart_) && at != copyEnd_;
+        // A packed installer opens no source file: its entry begins where its line is taken.
+        for (; nextTaken < taken_.size() && taken_[nextTaken].At == at; nextTaken++) {
+            const std::string text = scriptBytes_.substr(0, taken_[nextTaken].Offset);
+            int line = 1 + (int)std::count(text.begin(), text.end(), '\n');
+            for (size_t index = 0; index < facts_.Files.size(); index++) {
+                if (facts_.Files[index].Line != line)
+                    continue;
+                const std::string &name = facts_.Files[index].Source;
+                auto entry = entries_.find(Lower(name));
+                BeginEntry(index, result_.Machine.InstallerFolder + result_.Installer + ENTRY_SEPARATOR + name,
+                           entry == entries_.end() ? ERROR_FILE_NOT_FOUND : 0,
+                           entry == entries_.end() ? -1 : (int64_t)entry->second);
+            }
+        }
         if (at == journal.size())
             break;
         const sim::JournalEntry &entry = journal[at];
@@ -562,25 +654,8 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
                 break;
             if (!(entry.type & GENERIC_WRITE)) {
                 // Each entry opens its source once, in the order of [Files].
-                FlushEntry();
-                copy_ = Copy();
-                copy_.Index = copies_++;
-                copy_.Source = entry.path;
-                if (entry.error != 0) {
-                    const FilesEntry *line = copy_.Index < facts_.Files.size() ? &facts_.Files[copy_.Index] : nullptr;
-                    result_.Steps.push_back(MakeStep("not-copied",
-                                                     { Text("source", entry.path),
-                                                       Text("reason", "source cannot be opened (" +
-                                                                          ErrorText(entry.error) + ")") }));
-                    std::string source = line != nullptr ? line->Source : entry.path;
-                    Warn(line != nullptr ? line->Line : 0, "missing-source",
-                         source.empty() ? "the entry names no source file: it counts as a failed copy"
-                                        : "source \"" + AnsiToUtf8(source) + "\" cannot be opened (" +
-                                              ErrorText(entry.error) +
-                                              "): the user is warned and the file is not copied");
-                } else {
-                    copy_.Active = true;
-                }
+                if (!packed_)
+                    BeginEntry(copies_++, entry.path, entry.error, -1);
             } else if (copy_.Active) {
                 // The first file opened for writing is the destination, or, where there is none to
                 // look at first, the file beside it; the last one that opened is where the copy goes.
@@ -595,7 +670,9 @@ void DryRun::ReadJournal(const std::vector<sim::JournalEntry> &journal)
         case sim::JournalEntry::FileClosed:
             if (copying && copy_.Active && entry.path == copy_.Written) {
                 struct stat info;
-                uint64_t size = stat(sim::HostPath(copy_.Source).c_str(), &info) == 0 ? (uint64_t)info.st_size : 0;
+                uint64_t size = copy_.SourceSize >= 0 ? (uint64_t)copy_.SourceSize
+                                : stat(sim::HostPath(copy_.Source).c_str(), &info) == 0 ? (uint64_t)info.st_size
+                                                                                        : 0;
                 copy_.WrittenBytes = entry.bytes;
                 copy_.Complete = entry.bytes == size;
             }
@@ -688,11 +765,15 @@ void DryRun::CheckBitmap()
     // The loader's message is wanted even after a silent run, which would keep it from the screen.
     int silent = ::Run.Silent;
     ::Run.Silent = FALSE;
+    // The run gave back its payload at its end; the loader reads the backdrop from it again.
+    if (packed_)
+        OpenPayload((result_.Machine.InstallerFolder + result_.Installer).c_str(), &State.OwnPayload);
     HDC dc = CreateCompatibleDC(NULL);
-    HBITMAP bitmap = LoadBitmapFile(sim::Instance(), State.ClassName, NULL, State.BitmapPath, dc, NULL, NULL);
+    HBITMAP bitmap = LoadBackgroundBitmap(NULL, dc);
     if (bitmap != NULL)
         DeleteObject(bitmap);
     DeleteDC(dc);
+    ClosePayload(&State.OwnPayload);
     ::Run.Silent = silent;
     if (bitmap == NULL)
         Warn(facts_.BitmapLine, "bitmap-refused",
@@ -718,7 +799,8 @@ void DryRun::CheckPaths()
         size_t base = entry.WindowsDirectory ? machine.WindowsDirectory.size() : target.size();
         if (base + 1 + entry.Destination.size() > PATH_LIMIT)
             Warn(entry.Line, "path-cut", "the destination's path is cut at 259 characters");
-        if (machine.InstallerFolder.size() + entry.Source.size() > PATH_LIMIT)
+        // A packed installer's source path only names its entry.
+        if (!packed_ && machine.InstallerFolder.size() + entry.Source.size() > PATH_LIMIT)
             Warn(entry.Line, "path-cut", "the source's path is cut at 259 characters");
     }
     std::string group = State.GroupFolder;
@@ -800,7 +882,11 @@ DryRunResult DryRun::Run()
 {
     result_.Language = options_.Language;
     sim::Reset(sandbox_);
-    sim::MapPath(result_.Machine.InstallerFolder, RealPath(options_.Folder));
+    struct stat info;
+    packed_ = stat(options_.Folder.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    // A packed setup.exe reads only itself: nothing beside it is shown to the run.
+    if (!packed_)
+        sim::MapPath(result_.Machine.InstallerFolder, RealPath(options_.Folder));
     LocateScript();
     LayOutMachine();
 

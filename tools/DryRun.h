@@ -36,8 +36,9 @@ struct DryRunWarning {
 };
 
 struct DryRunOptions {
-    std::string Folder;      // the distribution folder on the host
-    std::string ScriptFile;  // host path of the script; empty: the installer's own naming rule
+    std::string Folder;      // the distribution folder on the host, or a packed setup.exe
+    std::string ScriptFile;  // host path of the script; empty: the installer's own naming rule (a
+                             // packed setup.exe carries its own)
     std::string Language = "en";
     // The installer's switches the run is given: /S, /NOASSOCIATE, /ALLUSERS, /D=Directory.
     bool Silent = false;
@@ -78,7 +79,8 @@ struct DryRunResult {
 };
 
 // Runs the dry run in a sandbox of its own under `sandbox` (a host folder, emptied first and
-// removed afterwards). Never writes into the distribution folder.
+// removed afterwards). Never writes into the distribution folder. A packed setup.exe is shown to
+// the run alone, as D:\ and its own name, and installs from its payload.
 DryRunResult RunDryRun(const DryRunOptions &options, const std::string &sandbox);
 
 // The section and key names the installer loads from its resources.

@@ -1,5 +1,5 @@
-// The main window's backdrop: the script's bitmap file read into a device-dependent bitmap at
-// creation and tiled over the client area at every paint.
+// The main window's backdrop: the script's bitmap file, or the payload's entry of that name, read
+// into a device-dependent bitmap at creation and tiled over the client area at every paint.
 #include "ui/Background.h"
 
 #include <string.h>
@@ -10,6 +10,7 @@
 #include "ui/Messages.h"
 
 static const char GET_BITMAP_CONTEXT[] = "GetBitmap";
+static const char ENTRY_SEPARATOR[] = "\\";
 
 // The layout of a bitmap file as it lies on disk, little-endian whatever the machine.
 enum {
@@ -33,6 +34,7 @@ enum {
     LARGEST_INDEXED_BIT_COUNT = 8,
     ROW_ALIGNMENT_BITS = 32, // every row of pixels fills whole DWORDs
     BITS_PER_BYTE = 8,
+    REST_CAPACITY = 512,     // what an entry holds beyond the pixels is read through this to its end
 };
 
 // No 32-bit process can hold a piece larger than this; one byte more still fits in a DWORD.
@@ -61,11 +63,40 @@ static WORD ReadWord(const BYTE *at)
     return (WORD)(at[0] | (at[1] << 8));
 }
 
-// TRUE when `count` bytes came whole; a failed or short read is the same failure.
-static BOOL ReadWhole(HANDLE file, void *buffer, DWORD count)
+// Where a bitmap file is read from: a file, or an entry of the installer's payload.
+struct BitmapSource {
+    HANDLE File;
+    PayloadStream *Stream;  // null for a file
+    int Size;               // in bytes; -1 when a file's size cannot be measured
+};
+
+// TRUE when `count` bytes came whole; a failed or short read is the same failure. A file is read in
+// one call; an entry gives at most a chunk a call.
+static BOOL ReadWhole(BitmapSource *source, void *buffer, DWORD count)
 {
     DWORD read = 0;
-    return ReadFile(file, buffer, count, &read, NULL) && read == count;
+    if (source->Stream == NULL)
+        return ReadFile(source->File, buffer, count, &read, NULL) && read == count;
+    for (DWORD done = 0; done < count; done += read) {
+        if (!ReadPayloadEntry(source->Stream, (BYTE *)buffer + done, count - done, &read) || read == 0)
+            return FALSE;
+    }
+    return TRUE;
+}
+
+// An entry's checksum is checked at its end: what the pieces left of it is read too, so that an
+// altered bitmap is refused rather than shown. TRUE for a file, or an entry that checked out.
+static BOOL ReadToEnd(BitmapSource *source)
+{
+    if (source->Stream == NULL)
+        return TRUE;
+    BYTE rest[REST_CAPACITY];
+    DWORD read = 0;
+    do {
+        if (!ReadPayloadEntry(source->Stream, rest, REST_CAPACITY, &read))
+            return FALSE;
+    } while (read > 0);
+    return TRUE;
 }
 
 // Allocates and locks a zero-filled movable block one byte larger than `bytes`; 0, or the
@@ -195,13 +226,13 @@ static UINT GrowInfoPiece(BitmapPieces *pieces, DWORD bytes)
 // The three reads into the two pieces; 0, or the message of the failure. A piece that the file
 // is too short to hold is found by the file's size, before its block is asked for, so that no
 // file can make the loader take more memory than the file itself holds.
-static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
+static UINT ReadBitmapPieces(BitmapSource *source, BitmapPieces *pieces)
 {
-    int fileSize = MeasureFileSize(file);
+    int fileSize = source->Size;
     if (fileSize < 0)
         return IDS_CANNOT_READ_S;
     BYTE fileHeader[FILE_HEADER_SIZE];
-    if (!ReadWhole(file, fileHeader, FILE_HEADER_SIZE))
+    if (!ReadWhole(source, fileHeader, FILE_HEADER_SIZE))
         return IDS_CANNOT_READ_S;
     DWORD offBits = ReadDword(fileHeader + OFF_BITS_AT);
     if (offBits < FILE_HEADER_SIZE + CORE_HEADER_SIZE || offBits - FILE_HEADER_SIZE > LARGEST_PIECE)
@@ -213,7 +244,7 @@ static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
     UINT failure = AllocatePiece(pieces->InfoBytes, &pieces->InfoBlock, &pieces->Info);
     if (failure != 0)
         return failure;
-    if (!ReadWhole(file, pieces->Info, pieces->InfoBytes))
+    if (!ReadWhole(source, pieces->Info, pieces->InfoBytes))
         return IDS_CANNOT_READ_S;
     DibMeasure measure;
     if (!MeasurePixels(pieces->Info, pieces->InfoBytes, &measure))
@@ -232,7 +263,7 @@ static UINT ReadBitmapPieces(HANDLE file, BitmapPieces *pieces)
     failure = AllocatePiece(pieces->BitsBytes, &pieces->BitsBlock, &pieces->Bits);
     if (failure != 0)
         return failure;
-    if (!ReadWhole(file, pieces->Bits, pieces->BitsBytes))
+    if (!ReadWhole(source, pieces->Bits, pieces->BitsBytes))
         return IDS_CANNOT_READ_S;
     return 0;
 }
@@ -245,22 +276,17 @@ static void ReleasePiece(HGLOBAL block, BYTE *memory)
         GlobalFree(block);
 }
 
-HBITMAP LoadBitmapFile(HINSTANCE instance, const char *caption, HWND owner, const char *path, HDC dc,
-                       LONG *width, LONG *height)
+// Reads the bitmap file that `source` gives into a device-dependent bitmap for `dc`, as
+// LoadBitmapFile tells; `path` names it in the messages.
+static HBITMAP LoadBitmapFrom(BitmapSource *source, HINSTANCE instance, const char *caption, HWND owner,
+                              const char *path, HDC dc, LONG *width, LONG *height)
 {
-    if (path[0] == '\0')
-        return NULL;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                              NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        ShowMessageFormatted(instance, caption, owner, IDS_CANNOT_OPEN_S, path, MB_ICONERROR);
-        return NULL;
-    }
-
     BitmapPieces pieces;
     memset(&pieces, 0, sizeof pieces);
-    UINT failure = ReadBitmapPieces(file, &pieces);
-    CloseHandle(file);
+    UINT failure = ReadBitmapPieces(source, &pieces);
+    // Whatever the pieces made of it, an entry that does not check out is a read failure.
+    if (failure != IDS_NO_MEMORY_S && failure != IDS_NO_LOCK_S && !ReadToEnd(source))
+        failure = IDS_CANNOT_READ_S;
 
     HBITMAP bitmap = NULL;
     if (failure == 0) {
@@ -293,8 +319,48 @@ HBITMAP LoadBitmapFile(HINSTANCE instance, const char *caption, HWND owner, cons
     return bitmap;
 }
 
-// BitmapPath: the installer's directory and BitmapName. FALSE when the two do not fit; the path
-// then holds as much as fits, for the message only.
+HBITMAP LoadBitmapFile(HINSTANCE instance, const char *caption, HWND owner, const char *path, HDC dc,
+                       LONG *width, LONG *height)
+{
+    if (path[0] == '\0')
+        return NULL;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                              NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        ShowMessageFormatted(instance, caption, owner, IDS_CANNOT_OPEN_S, path, MB_ICONERROR);
+        return NULL;
+    }
+    BitmapSource source = { file, NULL, MeasureFileSize(file) };
+    HBITMAP bitmap = LoadBitmapFrom(&source, instance, caption, owner, path, dc, width, height);
+    CloseHandle(file);
+    return bitmap;
+}
+
+// The payload's entry of BitmapName, as LoadBitmapFile reads a file; BitmapPath names it.
+static HBITMAP LoadBitmapEntry(HWND owner, HDC dc)
+{
+    PayloadEntry entry;
+    if (FindPayloadEntry(&State.OwnPayload, State.BitmapName, &entry) != 0) {
+        ShowMessageFormatted(State.Instance, State.ClassName, owner, IDS_CANNOT_OPEN_S, State.BitmapPath,
+                             MB_ICONERROR);
+        return NULL;
+    }
+    PayloadStream stream;
+    if (OpenPayloadEntry(&State.OwnPayload, &entry, &stream) != PAYLOAD_OPENED) {
+        ShowMessageFormatted(State.Instance, State.ClassName, owner, IDS_NO_MEMORY_S, GET_BITMAP_CONTEXT,
+                             MB_ICONERROR);
+        return NULL;
+    }
+    BitmapSource source = { NULL, &stream, (int)entry.InstalledSize };
+    HBITMAP bitmap = LoadBitmapFrom(&source, State.Instance, State.ClassName, owner, State.BitmapPath, dc, NULL,
+                                    NULL);
+    ClosePayloadEntry(&stream);
+    return bitmap;
+}
+
+// BitmapPath: the installer's directory and BitmapName, or, with a payload, the installer's own path,
+// a backslash and BitmapName. FALSE when the two do not fit; the path then holds as much as fits,
+// for the message only.
 static BOOL FormBitmapPath(void)
 {
     char module[PATH_CAPACITY];
@@ -306,23 +372,38 @@ static BOOL FormBitmapPath(void)
 
     int nameLength = (int)strlen(State.BitmapName);
     int length = CopyChars(State.BitmapPath, VALUE_CAPACITY, module, fileNameOffset);
+    if (State.OwnPayload.File != NULL) {
+        length = CopyString(State.BitmapPath, VALUE_CAPACITY, module);
+        length = AppendString(State.BitmapPath, VALUE_CAPACITY, length, ENTRY_SEPARATOR);
+        fileNameOffset = (int)moduleLength + 1;
+    }
     length = AppendChars(State.BitmapPath, VALUE_CAPACITY, length, State.BitmapName, nameLength);
     return moduleLength != 0 && moduleLength < PATH_CAPACITY && length == fileNameOffset + nameLength;
+}
+
+HBITMAP LoadBackgroundBitmap(HWND owner, HDC dc)
+{
+    if (State.BitmapName[0] == '\0')
+        return NULL;
+    BOOL whole = FormBitmapPath();
+    // An entry is found by its name: its path only shows it.
+    if (State.OwnPayload.File != NULL)
+        return LoadBitmapEntry(owner, dc);
+    if (!whole) {
+        // A cut path could name another file: it is never opened.
+        ShowMessageFormatted(State.Instance, State.ClassName, owner, IDS_CANNOT_OPEN_S, State.BitmapPath,
+                             MB_ICONERROR);
+        return NULL;
+    }
+    return LoadBitmapFile(State.Instance, State.ClassName, owner, State.BitmapPath, dc, NULL, NULL);
 }
 
 LRESULT BackgroundCreate(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (State.BitmapName[0] != '\0') {
-        if (FormBitmapPath()) {
-            HDC dc = GetDC(window);
-            State.BackgroundBitmap = LoadBitmapFile(State.Instance, State.ClassName, window, State.BitmapPath, dc,
-                                                    NULL, NULL);
-            ReleaseDC(window, dc);
-        } else {
-            // A cut path could name another file: it is never opened.
-            ShowMessageFormatted(State.Instance, State.ClassName, window, IDS_CANNOT_OPEN_S, State.BitmapPath,
-                                 MB_ICONERROR);
-        }
+        HDC dc = GetDC(window);
+        State.BackgroundBitmap = LoadBackgroundBitmap(window, dc);
+        ReleaseDC(window, dc);
     }
     return DefWindowProcA(window, WM_CREATE, wParam, lParam);
 }

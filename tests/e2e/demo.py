@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-"""The demo: installs samples/ with the built setup.exe in a fresh Wine prefix (build/demo/prefix),
-then removes it again as a user does, from Wine's Add/Remove Programs (`uninstaller --remove`).
+"""The demo: packs samples/ with the built setup.exe into the one file a user downloads, named as a
+browser names a second download (Quillet-setup (1).exe, in the user's Downloads folder of a fresh Wine
+prefix, build/demo/prefix), installs from that file alone, then removes the installation again as a
+user does, from Wine's Add/Remove Programs (`uninstaller --remove`).
 
 On the user's display when there is a usable one (the user answers), otherwise on a virtual display
 where robot.exe answers as tests/e2e/demo.scn says, printing the transcripts and leaving them in
@@ -38,6 +40,8 @@ PAGE = "index.html"
 REMOVAL = "removal"
 UNINSTALLER = "C:\\windows\\system32\\uninstaller.exe"
 APPLICATION = "Quillet"  # the sample script's Application, the name its uninstall entry is listed by
+# The one file, as a browser names it when an earlier download of the same name is there.
+DOWNLOADED = "Quillet-setup (1).exe"
 # The robot's limit for the whole demo: generous, since the payload is copied chunk by chunk and an
 # emulated machine (scripts/testvm.sh) copies it several times slower than a real one.
 DEMO_TIMEOUT = 600
@@ -159,16 +163,18 @@ def main():
             os.makedirs(home)
             run.copy_prefix(template, prefix)
 
-        temp = run.registry_key(prefix, "HKCU\\Environment")["temp"][1][1]
-        temp_host = run.host_path(prefix, temp)
-        os.makedirs(temp_host, exist_ok=True)
-        dist_host = tempfile.mkdtemp(prefix="Quillet-", dir=temp_host)
-        dist = temp + "\\" + os.path.basename(dist_host)
-        for path in sample_files(build):
-            shutil.copy2(path, dist_host)
-        add_payload(dist_host)
-        installer = dist + "\\setup.exe"
-        print(f"demo: distribution laid out in {dist} ({os.path.relpath(dist_host, ROOT)})")
+        # The distribution is packed outside the prefix: the installer finds nothing but its one file.
+        downloads = run.profile_folder(prefix) + "\\Downloads"
+        downloads_host = run.host_path(prefix, downloads)
+        os.makedirs(downloads_host, exist_ok=True)
+        installer = downloads + "\\" + DOWNLOADED
+        with tempfile.TemporaryDirectory(prefix="distribution-", dir=demo) as dist_host:
+            for path in sample_files(build):
+                shutil.copy2(path, dist_host)
+            add_payload(dist_host)
+            run.pack_distribution(dist_host, run.host_path(prefix, installer))
+        print(f"demo: the distribution packed into one file, {installer}"
+              f" ({os.path.getsize(run.host_path(prefix, installer)) >> 20} MB)")
 
         if display is not None:
             # A person answers on their own desktop, whose window manager frames Wine's windows.
@@ -179,7 +185,7 @@ def main():
                 f.write(text.replace('"Managed"="N"', '"Managed"="Y"'))
             env = wine.env(prefix, home, args.language)
             print(f"demo: running {installer} on display {display}; answer its windows there")
-            result = subprocess.run(["wine", installer], env=env, cwd=dist_host)
+            result = subprocess.run(["wine", installer], env=env, cwd=downloads_host)
             print(f"demo: setup.exe ended with exit code {result.returncode}")
             print(f"demo: removing it from Add/Remove Programs ({UNINSTALLER} --remove {APPLICATION});"
                   " answer its windows there")

@@ -23,6 +23,7 @@ import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import time
@@ -63,6 +64,11 @@ DEFAULT_MTIME_NS = 981173106_123456700  # 2001-02-03 04:05:06.1234567 UTC
 # Time allowed beyond the robot's own timeout before the runner kills Wine itself.
 RUNNER_GRACE = 60
 WINE_COMMAND_TIMEOUT = 180
+# The packer of a one-file setup.exe, built on the host by scripts/pack.sh (scripts/e2e.sh makes it
+# before the legs run, in an emulated machine too).
+PACKER = os.path.join(ROOT, "build", "check", "pack")
+PAYLOAD_SIGNATURE = b"QPAYLOAD"
+PAYLOAD_DEFLATED = 8
 
 
 class ScenarioError(Exception):
@@ -96,6 +102,9 @@ class Scenario:
         self.after = []  # (line number, words): Wine commands run once the installer has ended
         self.arguments = ""  # the installer's command line after its path
         self.caller = None  # (program, arguments) started instead of the installer, which it runs
+        self.pack = None  # the C: path of the one file the distribution is packed into, which the robot starts
+        self.cut = 0  # bytes the packed file loses at its end
+        self.flip = []  # entries of the packed file with a byte changed inside their packed data
         self.has_robot = False
         self.rules = {}  # line number: text of each robot rule
         self._parse()
@@ -122,6 +131,8 @@ class Scenario:
             self._block(block, head, body)
         if not self.has_robot:
             raise ScenarioError(f"{self.path}: no @robot block")
+        if (self.cut or self.flip) and not self.pack:
+            raise ScenarioError(f"{self.path}: cut and flip change a packed file: pack is missing")
 
     def _fail(self, number, message):
         raise ScenarioError(f"{self.path}:{number}: {message}")
@@ -174,6 +185,18 @@ class Scenario:
                         self.mtime_ns = moment_ns
                     else:
                         self.installed_mtime_ns = moment_ns
+                elif key == "pack":
+                    # pack PATH: the distribution packed into one file there (outside the distribution
+                    # folder, which goes once packed); the robot starts that file.
+                    self.pack = self._place(value)
+                    if self.pack.lower().startswith(self.dist.lower() + "\\"):
+                        self._fail(n, "pack needs a path outside the distribution folder")
+                elif key == "cut":
+                    if not value.isdigit() or int(value) < 1:
+                        self._fail(n, "cut needs a count of bytes from 1")
+                    self.cut = int(value)
+                elif key == "flip":
+                    self.flip.append(value)
                 elif key == "runs":
                     if not value.isdigit() or int(value) < 1:
                         self._fail(n, "runs needs a count from 1")
@@ -243,7 +266,7 @@ class Scenario:
 
     @property
     def installer_path(self):
-        return self.dist + "\\" + self.installer
+        return self.pack or self.dist + "\\" + self.installer
 
 
 def split_words(line):
@@ -1130,12 +1153,14 @@ def boxes_not_shown(prefix, log):
     return boxes
 
 
-def check_dry_run(scenario, prefix, records, start):
+def check_dry_run(scenario, prefix, records, start, dist_files):
     """dry-run: the host's dry run of the same distribution (scripts/check-distribution.sh --json),
     given the installer's switches, recorded exactly what this Wine run left: the copied files, the
     registry values, the shortcuts, the configuration file, the messages (those a silent run does not
-    show as its log tells them) and the exit code; and no other file in the target directory."""
-    dist = host_path(prefix, scenario.dist)
+    show as its log tells them) and the exit code; and no other file in the target directory. A
+    packed distribution is dry-run from its one file, whose entries are the files packed into it."""
+    dist = host_path(prefix, scenario.pack or scenario.dist)
+    medium = ntpath.dirname(scenario.pack) if scenario.pack else scenario.dist
     switches = installer_switches(scenario.arguments)
     options = [DRY_RUN_SWITCHES[name] for name in DRY_RUN_SWITCHES if name in switches]
     if "D" in switches:
@@ -1153,15 +1178,21 @@ def check_dry_run(scenario, prefix, records, start):
         # The dry run's machine folders are the prefix's under other names.
         text = text.replace(machine["profile"], profile_folder(prefix))
         text = text.replace(machine["windows"], start["windows"])
-        return text.replace(machine["installer_folder"], scenario.dist + "\\")
+        return text.replace(machine["installer_folder"], medium + "\\")
+
+    def source_bytes(source):
+        if not scenario.pack:
+            with open(host_path(prefix, source), "rb") as f:
+                return f.read()
+        entry = source[len(scenario.pack) + 1:] if source.lower().startswith(scenario.pack.lower() + "\\") else ""
+        return dist_files.get((scenario.dist + "\\" + entry).lower(), (b"", 0))[0]
 
     problems, targets = [], set()
     for step in dry["steps"]:
         kind = step["kind"]
         if kind == "copy":
             path = find_case_insensitive(host_path(prefix, wine(step["destination"])))
-            with open(host_path(prefix, wine(step["source"])), "rb") as f:
-                source = f.read()
+            source = source_bytes(wine(step["source"]))
             if path is None or open(path, "rb").read() != source or len(source) != step["size"]:
                 problems.append(f"dry run copies {step['source']} to {step['destination']} ({step['size']} bytes); "
                                 f"Wine's copy is missing or differs")
@@ -1274,7 +1305,7 @@ def check_expectations(scenario, records, prefix, dist_files, run_dir, before=No
             elif words[0] == "lnk":
                 problems += [f"line {number}: {p}" for p in check_link(prefix, words)]
             elif words[0] == "dry-run":
-                problems += [f"line {number}: {p}" for p in check_dry_run(scenario, prefix, records, start)]
+                problems += [f"line {number}: {p}" for p in check_dry_run(scenario, prefix, records, start, dist_files)]
             elif words[0] == "bitmap":
                 problems += [f"line {number}: {p}" for p in check_bitmap(run_dir, words, records, source)]
             elif words[0] == AS_BEFORE:
@@ -1421,10 +1452,66 @@ def built_path(setup_exe, build64, program):
     return os.path.join(os.path.dirname(setup_exe), program)
 
 
+def payload_entries(data):
+    """{name: (file offset of its packed bytes, packed size, method)} of the payload a packed setup.exe
+    carries after its image (the end of its last section's raw data, from the PE headers)."""
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H", data, pe + 6)[0], struct.unpack_from("<H", data, pe + 20)[0]
+    end = struct.unpack_from("<I", data, pe + 24 + 60)[0]  # the headers' size
+    for section in range(sections):
+        raw_size, raw_offset = struct.unpack_from("<II", data, pe + 24 + optional_size + 40 * section + 16)
+        if raw_size:
+            end = max(end, raw_offset + raw_size)
+    if data[end:end + len(PAYLOAD_SIGNATURE)] != PAYLOAD_SIGNATURE:
+        raise ScenarioError("the packed file carries no payload after its image")
+    count = struct.unpack_from("<I", data, end + 12)[0]
+    entries, at = {}, end + 28
+    for _ in range(count):
+        offset, packed = struct.unpack_from("<II", data, at + 12)
+        length = data[at + 25]
+        entries[data[at + 26:at + 26 + length].decode("cp1252")] = (end + offset, packed, data[at + 24])
+        at += 26 + length
+    return entries
+
+
+def pack_distribution(folder, out):
+    """Packs a distribution folder (host paths) into one file with the project's packer."""
+    result = subprocess.run([PACKER, "--out", out, folder], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise ScenarioError(f"the packer refused the distribution: {result.stdout}{result.stderr}".strip())
+
+
+def lay_out_packed(scenario, prefix, written):
+    """Packs the laid-out distribution into the scenario's one file, damaged as it says, and removes
+    the folder: the installer may find nothing but that file."""
+    folder = host_path(prefix, scenario.dist)
+    packed = host_path(prefix, scenario.pack)
+    os.makedirs(os.path.dirname(packed), exist_ok=True)
+    pack_distribution(folder, packed)
+    shutil.rmtree(folder)
+    with open(packed, "rb") as f:
+        data = bytearray(f.read())
+    entries = payload_entries(bytes(data))
+    for name in scenario.flip:
+        if name not in entries:
+            raise ScenarioError(f"flip {name}: no such entry in the packed file ({', '.join(entries)})")
+        offset, size, method = entries[name]
+        if method != PAYLOAD_DEFLATED:
+            raise ScenarioError(f"flip {name}: the entry is stored, not compressed")
+        data[offset + size // 2] ^= 0x55
+    if scenario.cut:
+        del data[-scenario.cut:]
+    with open(packed, "wb") as f:
+        f.write(data)
+    os.utime(packed, ns=(scenario.mtime_ns, scenario.mtime_ns))
+    written[scenario.pack.lower()] = (bytes(data), scenario.mtime_ns)
+
+
 def lay_out(scenario, prefix, setup_exe, build64=None):
     """Writes the distribution; returns {windows path in lower case: (bytes, mtime in ns)}."""
     written = {}
-    items = [(scenario.installer_path, "copy", setup_exe)] + scenario.files
+    installer = scenario.dist + "\\" + scenario.installer
+    items = [(installer, "copy", setup_exe)] + scenario.files
     for windows_path, kind, data in items:
         path = host_path(prefix, windows_path)
         os.makedirs(os.path.dirname(path), exist_ok=True)
@@ -1444,6 +1531,8 @@ def lay_out(scenario, prefix, setup_exe, build64=None):
             mtime_ns = scenario.installed_mtime_ns
         os.utime(path, ns=(mtime_ns, mtime_ns))
         written[windows_path.lower()] = (data, mtime_ns)
+    if scenario.pack:
+        lay_out_packed(scenario, prefix, written)
     return written
 
 
@@ -1570,7 +1659,10 @@ def run_scenario(scenario, wine, template, build, keep):
     home = os.path.join(run_dir, "home")
     os.makedirs(home)
     copy_prefix(template, prefix)
-    dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program), build64_of(build))
+    try:
+        dist_files = lay_out(scenario, prefix, os.path.join(build, scenario.program), build64_of(build))
+    except (ScenarioError, OSError) as error:
+        return [f"the distribution could not be laid out: {error}"], [], run_dir
     transcript = os.path.join(run_dir, "transcript.jsonl")
     env = wine.env(prefix, home, scenario.language)
     env.update(scenario.env)

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
 """The benchmarks of scripts/bench.sh: setup.exe under Wine against CopyFileA and the bare chain of
-posted 8192-byte steps, the copy dialog's responsiveness, the installer's peak memory, start-up to the
-first paint and the script reader on the host. Prints a Markdown table (and keeps it, with every raw
-number, in build/bench-results/).
+posted 8192-byte steps, a silent installation from a packed setup.exe against the same from the
+folder, the copy dialog's responsiveness, the installer's peak memory, start-up to the first paint and
+the script reader on the host. Prints a Markdown table (and keeps it, with every raw number, in
+build/bench-results/).
 
-    tests/perf/bench.py [--runs N] [--only copy,probe,memory,startup,reader,payload] [--quick]
+    tests/perf/bench.py [--runs N] [--only copy,packed,probe,memory,startup,reader,payload] [--quick]
 
 Each Wine figure comes from one prefix of our own (build/bench-wine) with its wineserver kept running,
 on a virtual display of our own; runs of the three copiers alternate and the median is reported.
@@ -43,7 +44,12 @@ SILENT_GOAL_RATIO = 1.15
 # Seconds the robot allows one installation; far beyond what any of them takes.
 INSTALL_TIMEOUT = 1800
 PROGRAM_TIMEOUT = 1800
-SECTIONS = ("copy", "probe", "memory", "startup", "reader", "payload")
+SECTIONS = ("copy", "packed", "probe", "memory", "startup", "reader", "payload")
+# A silent installation of one file from a packed setup.exe against the same from the folder, for
+# data that deflate cannot shrink and for text; the goals, as a multiple of the folder's time.
+PACKED_SIZE = 256 * MB
+PACKED_GOALS = {"incompressible": 1.2, "text": 1.5}
+PACKED_INSTALLER = "C:\\downloads\\Quillet-setup.exe"
 # The one-file distribution: one file of this size packed and read back, on the host.
 PAYLOAD_SIZE = 1024 * MB
 PAYLOAD_SCRIPT = b"[Install]\r\nApplication=Bench\r\n[Files]\r\nData=data.bin\r\n"
@@ -99,16 +105,18 @@ def run_installer_timed(session):
 SILENT_LOG = "C:\\bench-silent.log"
 
 
-def run_silent_timed(session):
-    """setup.exe /S: no window at all; its copy phase from the times of its own log."""
+def run_silent_timed(session, installer=DIST + "\\setup.exe", whole=False):
+    """setup.exe /S: no window at all; its copy phase from the times of its own log (with `whole`,
+    also the run's own time from its log's first line to its last, start-up included)."""
     log = session.host(SILENT_LOG)
     if os.path.exists(log):
         os.remove(log)
-    records, _ = session.run_installer(INSTALL_TIMEOUT, rules="", arguments=f"/S /LOG={SILENT_LOG}")
+    records, _ = session.run_installer(INSTALL_TIMEOUT, rules="", arguments=f"/S /LOG={SILENT_LOG}",
+                                       installer=installer)
     ms = wineperf.silent_copy_ms(log) if os.path.exists(log) else None
     if not wineperf.installed_cleanly(records) or ms is None:
         raise RuntimeError("the silent installation did not go through; see build/bench-wine/runs")
-    return ms
+    return (ms, wineperf.log_span_ms(log)) if whole else ms
 
 
 def copy_case(session, name, files, runs):
@@ -153,6 +161,56 @@ def bench_copy(session, runs, scale):
         "small": dict(copy_case(session, f"{len(small)} files of {size_text(SMALL_SIZE)}", small, runs),
                       files=len(small), bytes=len(small) * SMALL_SIZE),
     }
+
+
+# ---- (g) one file to download: a silent installation from a packed setup.exe -------------------------
+
+def bench_packed(session, runs, scale):
+    """One file installed silently from a packed setup.exe, which inflates and checks it as it goes,
+    against the same from the folder, in the same prefix, the two alternating within each round."""
+    subprocess.run(["bash", os.path.join(ROOT, "scripts", "pack.sh"), "--build-only"], check=True)
+    pack = os.path.join(ROOT, "build", "check", "pack")
+    size = int(PACKED_SIZE * scale)
+    results = {}
+    for kind in ("incompressible", "text"):
+        say(f"packed: one {size_text(size)} file of {kind} data: laying out and packing")
+        if kind == "text":
+            sums = session.lay_out({}, [("Data", "data.bin")])
+            data = session.host(DIST + "\\data.bin")
+            write_data(data, size, "text")
+            os.utime(data, ns=(wineperf.SOURCE_MTIME_NS, wineperf.SOURCE_MTIME_NS))
+            sums = {"data.bin": wineperf.sha1_of(data)}
+        else:
+            sums = session.lay_out({"data.bin": (size, b"packed")}, [("Data", "data.bin")])
+        packed = session.host(PACKED_INSTALLER)
+        os.makedirs(os.path.dirname(packed), exist_ok=True)
+        output = subprocess.run([pack, "--out", packed, session.host(DIST)], check=True, capture_output=True,
+                                text=True).stdout
+        method = re.search(r"data\.bin: \d+ -> (\d+) bytes, (\w+)", output)
+        installers = {"folder": DIST + "\\setup.exe", "packed": PACKED_INSTALLER}
+        copy_ms = {name: [] for name in installers}
+        whole_ms = {name: [] for name in installers}
+        for round_number in range(runs):
+            order = list(installers) if round_number % 2 == 0 else list(reversed(installers))
+            for name in order:
+                session.clear_target()
+                copy, whole = run_silent_timed(session, installers[name], whole=True)
+                copy_ms[name].append(copy)
+                whole_ms[name].append(whole)
+                verify(session, sums, deep=round_number == 0)
+            say(f"packed {kind}: round {round_number + 1}/{runs}: " +
+                ", ".join(f"{n} {copy_ms[n][-1]:.0f} ms (run {whole_ms[n][-1]:.0f} ms)" for n in installers) +
+                f" (load {load()})")
+        session.clear_target()
+        session.remove_dist()
+        os.remove(packed)
+        medians = {n: statistics.median(t) for n, t in copy_ms.items()}
+        whole = {n: statistics.median(t) for n, t in whole_ms.items()}
+        results[kind] = {"bytes": size, "packed_bytes": int(method.group(1)), "method": method.group(2),
+                         "median_ms": medians, "runs_ms": copy_ms, "whole_median_ms": whole, "whole_runs_ms": whole_ms,
+                         "ratio": medians["packed"] / medians["folder"],
+                         "whole_ratio": whole["packed"] / whole["folder"], "goal": PACKED_GOALS[kind]}
+    return results
 
 
 # ---- (c) the copy dialog's responsiveness ------------------------------------------------------------
@@ -369,6 +427,17 @@ def table(results):
             lines.append(f"| copy, {title}: silent installer (`/S`, copy phase from its log) / bare chain "
                          f"(median of {runs}) | {med['silent']:.0f} / {med['chain']:.0f} ms; silent = "
                          f"{case['silent_ratio']:.2f} × bare chain (goal ≤ {SILENT_GOAL_RATIO}) |")
+    packed = results.get("packed")
+    if packed:
+        for kind in ("incompressible", "text"):
+            case = packed[kind]
+            med, whole = case["median_ms"], case["whole_median_ms"]
+            lines.append(f"| silent installation (`/S`) of one {size_text(case['bytes'])} file of {kind} data: packed "
+                         f"setup.exe / folder (median of {len(case['runs_ms']['packed'])}, copy phase from the log) | "
+                         f"{med['packed']:.0f} / {med['folder']:.0f} ms; packed = {case['ratio']:.2f} × folder (goal ≤ "
+                         f"{case['goal']}); whole run {whole['packed']:.0f} / {whole['folder']:.0f} ms "
+                         f"({case['whole_ratio']:.2f} ×); packed to {case['packed_bytes'] / MB:.1f} MB "
+                         f"({case['method']}) |")
     probe = results.get("probe")
     if probe:
         lines.append(f"| copy dialog's round trip (WM_NULL) while a {size_text(probe['bytes'])} file is copied "
@@ -424,11 +493,13 @@ def main():
     started = time.monotonic()
     results = {"machine": machine(), "load_before": load(), "quick": args.quick}
     say(f"{results['machine']}, load {results['load_before']}")
-    if any(s in sections for s in ("copy", "probe", "memory")):
+    if any(s in sections for s in ("copy", "packed", "probe", "memory")):
         session = wineperf.Session(args.work, args.build, args.perf_build)
         try:
             if "copy" in sections:
                 results["copy"] = bench_copy(session, args.runs, scale)
+            if "packed" in sections:
+                results["packed"] = bench_packed(session, args.runs, scale)
             if "probe" in sections:
                 results["probe"] = bench_probe(session, args.probe_runs, scale)
             if "memory" in sections:

@@ -168,9 +168,11 @@ class Session:
                 f.write(f"{source}|{destination}\n")
         return run.z_path(path)
 
-    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None, arguments=None):
-        """Runs setup.exe under the robot; returns the transcript's records (and the probe's result
-        line when `probe` gives probe.exe's arguments: it is started first and waits for the dialog)."""
+    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None, arguments=None,
+                      installer=DIST + "\\setup.exe"):
+        """Runs the installer (the distribution's setup.exe unless another is given) under the robot;
+        returns the transcript's records (and the probe's result line when `probe` gives probe.exe's
+        arguments: it is started first and waits for the dialog)."""
         self.runs += 1
         folder = os.path.join(self.work, "runs", str(self.runs))
         run.remove_tree(folder)
@@ -184,7 +186,7 @@ class Session:
             command += ["--poll", str(poll_ms)]
         if arguments:
             command += ["--args", arguments]
-        command += [run.z_path(rules_path), DIST + "\\setup.exe", run.z_path(transcript)]
+        command += [run.z_path(rules_path), installer, run.z_path(transcript)]
         prober = None
         probe_output = os.path.join(folder, "probe.out")
         with open(os.path.join(folder, "wine.log"), "w") as log, open(probe_output, "w") as out:
@@ -301,6 +303,18 @@ def silent_copy_ms(log_path):
         return None
     # Across midnight the clock starts again.
     return (end[-1] - start) % (24 * 3600 * 1000)
+
+
+def log_span_ms(log_path):
+    """A run's own time from its log: from the first line to the last, in ms; None without lines."""
+    stamps = []
+    with open(log_path, encoding="cp1252") as f:
+        for line in f:
+            match = LOG_TIME.match(line.rstrip("\r\n"))
+            if match:
+                h, m, s, ms, _ = match.groups()
+                stamps.append(((int(h) * 60 + int(m)) * 60 + int(s)) * 1000 + int(ms))
+    return (stamps[-1] - stamps[0]) % (24 * 3600 * 1000) if stamps else None
 
 
 def installer_timing(records):

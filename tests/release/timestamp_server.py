@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A throwaway RFC 3161 time-stamp server for the signing test: openssl ts answers each request;
 this only carries it over HTTP (nothing in Debian serves openssl ts over HTTP on its own). Prints its
-port, answers one request and ends.
+port and answers each request until it is ended.
     tests/release/timestamp_server.py TSA_CERT.pem TSA_KEY.pem FOLDER"""
 import http.server
 import os
@@ -53,7 +53,7 @@ def main():
 
     server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
     print(server.server_address[1], flush=True)
-    server.handle_request()
+    server.serve_forever()
 
 
 if __name__ == "__main__":

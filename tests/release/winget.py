@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """The package manager's manifest as the release step writes it (scripts/winget-manifest.sh) for
-setup.exe and the sample distribution: the three files valid against the official schemas of
-version 1.10.0 (packaging/winget/schemas), agreeing on the package and the project's version, the
-hash that of the archive, which holds that very setup.exe in a distribution the dry run installs
-cleanly; and a return code of the wrong type refused by the same check, so that it cannot pass
-by accepting anything.
+setup.exe packed with the sample distribution: the three files valid against the official schemas
+of version 1.10.0 (packaging/winget/schemas), agreeing on the package and the project's version, a
+plain exe installer with every switch named, the hash that of the installer beside them, which is
+that very setup.exe carrying a payload the dry run installs cleanly; a setup.exe without a payload
+refused as the installer, and a return code of the wrong type refused by the schema check, so that
+neither check can pass by accepting anything.
     tests/release/winget.py SETUP_EXE PROJECT_VERSION"""
 import copy
 import hashlib
@@ -12,7 +13,6 @@ import os
 import subprocess
 import sys
 import tempfile
-import zipfile
 
 import jsonschema
 import yaml
@@ -26,6 +26,9 @@ FILES = {  # manifest file: its schema
     f"{PACKAGE_IDENTIFIER}.locale.en-US.yaml": "manifest.defaultLocale.1.10.0.json",
 }
 INSTALLER = f"{PACKAGE_IDENTIFIER}.installer.yaml"
+# The installer's switches, which the package manager does not know for an exe of its own.
+SWITCHES = {"Silent": "/S", "SilentWithProgress": "/S", "Log": '/LOG="<LOGPATH>"',
+            "InstallLocation": "/D=<INSTALLPATH>"}
 DRY_RUN_TAIL_LINES = 12  # of a failed dry run's output: the report and its warnings
 # Return codes the schema must refuse: a response it does not know, a code written as text.
 WRONG_RETURN_CODES = {
@@ -85,35 +88,38 @@ def main():
             problems.append(f"the default locale {default_locale} has no locale file")
 
         installer = documents[INSTALLER]
+        # One plain program to start, with every switch named: no archive, nothing nested in it.
+        if installer.get("InstallerType") != "exe" or any(key.startswith("Nested") for key in installer):
+            problems.append(f"installer type {installer.get('InstallerType')}, "
+                            f"{sorted(key for key in installer if key.startswith('Nested'))}: not a plain exe")
+        if installer.get("InstallerSwitches") != SWITCHES:
+            problems.append(f"switches {installer.get('InstallerSwitches')}, not {SWITCHES}")
         with open(setup_exe, "rb") as f:
             setup_bytes = f.read()
         for entry in installer.get("Installers", []):
-            archive = os.path.join(out, entry.get("InstallerUrl", "").rsplit("/", 1)[-1])
-            if not os.path.isfile(archive):
-                problems.append(f"no archive {os.path.basename(archive)} beside the manifest")
+            path = os.path.join(out, entry.get("InstallerUrl", "").rsplit("/", 1)[-1])
+            if not os.path.isfile(path):
+                problems.append(f"no installer {os.path.basename(path)} beside the manifest")
                 continue
-            with open(archive, "rb") as f:
-                if entry.get("InstallerSha256") != sha256(f.read()):
-                    problems.append(f"InstallerSha256 {entry.get('InstallerSha256')} is not the hash of {archive}")
-            extracted = os.path.join(work, "extracted")
-            with zipfile.ZipFile(archive) as z:
-                z.extractall(extracted)
-            for nested in installer.get("NestedInstallerFiles", []):
-                path = os.path.join(extracted, nested["RelativeFilePath"])
-                if not os.path.isfile(path):
-                    problems.append(f"the archive has no {nested['RelativeFilePath']}")
-                    continue
-                with open(path, "rb") as f:
-                    if f.read() != setup_bytes:
-                        problems.append(f"the archive's {nested['RelativeFilePath']} is not {setup_exe}")
-            # The installer needs its script and every file it lists beside it: the dry run of the
-            # unpacked archive must be a clean installation.
-            dry_run = subprocess.run(["bash", os.path.join(ROOT, "scripts", "check-distribution.sh"), extracted],
+            with open(path, "rb") as f:
+                data = f.read()
+            if entry.get("InstallerSha256") != sha256(data):
+                problems.append(f"InstallerSha256 {entry.get('InstallerSha256')} is not the hash of {path}")
+            if not (data.startswith(setup_bytes) and len(data) > len(setup_bytes)):
+                problems.append(f"{os.path.basename(path)} is not {setup_exe} with a payload after it")
+            # The installer reads only itself: the dry run of that one file must be a clean installation.
+            dry_run = subprocess.run(["bash", os.path.join(ROOT, "scripts", "check-distribution.sh"), path],
                                      capture_output=True, text=True)
             if dry_run.returncode != 0:
                 tail = "\n".join((dry_run.stdout + dry_run.stderr).splitlines()[-DRY_RUN_TAIL_LINES:])
-                problems.append(f"the unpacked archive is not a clean distribution (dry run exit "
+                problems.append(f"the installer is not a clean distribution (dry run exit "
                                 f"{dry_run.returncode}):\n{tail}")
+
+        # A setup.exe that carries nothing would install nothing on its own.
+        refused = subprocess.run(["bash", os.path.join(ROOT, "scripts", "winget-manifest.sh"), "--out",
+                                  os.path.join(work, "refused"), setup_exe], capture_output=True)
+        if refused.returncode == 0:
+            problems.append(f"a manifest is written for {setup_exe}, which carries no payload")
 
         for what, (key, value) in WRONG_RETURN_CODES.items():
             wrong = copy.deepcopy(installer)
@@ -124,8 +130,9 @@ def main():
     for problem in problems:
         print(f"winget: {problem}")
     if not problems:
-        print(f"winget: the manifest of {version} validates, its hash is the archive's, which holds "
-              f"{setup_exe}; wrong return codes are refused")
+        print(f"winget: the manifest of {version} validates, a plain exe with its switches named, its hash "
+              f"that of {setup_exe} packed with the sample, which the dry run installs cleanly; a setup.exe "
+              f"without a payload and wrong return codes are refused")
     return 1 if problems else 0
 
 

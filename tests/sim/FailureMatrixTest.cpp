@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <climits>
 
+#include "PeImage.h"
 #include "resources/resource.h"
+#include "tools/Packer.h"
 
 namespace {
 
@@ -53,6 +55,7 @@ struct Row {
     bool configurationDeleted = true;                  // meaningful after message 5 only
     std::function<void()> check;                       // what else the row leaves behind
     int exitCode = EXIT_OF_OUTCOME;
+    std::string arguments;                             // the installer's command line
 };
 
 const std::string START = "INSTALL_START", NEXT = "COPY_NEXT_FILE", CHUNK = "COPY_CHUNK", DONE = "COPY_DONE",
@@ -269,7 +272,7 @@ private:
 
         int exitCode = -1;
         try {
-            exitCode = Run();
+            exitCode = Run(row.arguments);
         } catch (const sim::SimFailure &failure) {
             ADD_FAILURE() << "the run stopped: " << failure.what();
             return;
@@ -452,6 +455,143 @@ TEST_F(FailureMatrixTest, BackgroundBitmap)
                                 WindowBox(IDS_CANNOT_OPEN_S, ("C:\\DIST\\" + longName).substr(0, 127), ERROR_OK));
     tooLong.script = Replacing("Bitmap=setup.bmp", "Bitmap=" + longName);
     rows.push_back(tooLong);
+    RunRows(rows);
+}
+
+// ---- A packed installer: the distribution carried in one file, checked before it is used --------
+
+const char PACKED[] = "C:\\Downloads\\Quillet-setup (1).exe";
+
+// The example distribution packed into one file, named as a browser names a second download, with
+// `change` made to its bytes, and the installer started from it. Beside it lie the script its name
+// would call for and a file that script lists, and the folder it was packed from is out of reach:
+// the run may read neither.
+void UsePackedInstaller(const std::function<void(std::string &)> &change = nullptr)
+{
+    sim::PutFile("C:\\DIST\\setup.exe", pe::MinimalImage());
+    sim::PutFile("C:\\Downloads\\Quillet-setup (1).inf",
+                 "[Install]\r\nApplication=Other\r\n[Files]\r\nOther=other.txt\r\n");
+    sim::PutFile("C:\\Downloads\\other.txt", "another distribution's file");
+    PackOutcome outcome = PackDistribution(sim::HostPath("C:\\DIST"), sim::HostPath(PACKED));
+    ASSERT_EQ(outcome.ExitCode, PACK_DONE) << (outcome.Refusals.empty() ? "" : outcome.Refusals[0]);
+    if (change) {
+        std::string bytes = *sim::GetFile(PACKED);
+        change(bytes);
+        sim::PutFile(PACKED, bytes);
+    }
+    sim::SetModulePath(PACKED);
+    sim::FailOpen("C:\\DIST\\");
+    sim::FailOpen("C:\\Downloads\\Quillet-setup (1).inf");
+    sim::FailOpen("C:\\Downloads\\other.txt");
+}
+
+// The first packed byte of the entry named `name`, in the packed file's `bytes`.
+size_t EntryDataAt(const std::string &bytes, const std::string &name)
+{
+    size_t record = pe::IMAGE_SIZE + PAYLOAD_HEADER_SIZE;
+    for (uint32_t i = 0; i < pe::GetLong(bytes, pe::IMAGE_SIZE + PAYLOAD_COUNT_AT); i++) {
+        size_t length = (unsigned char)bytes[record + PAYLOAD_RECORD_NAME_LENGTH_AT];
+        if (bytes.compare(record + PAYLOAD_RECORD_FIXED_SIZE, length, name) == 0)
+            return pe::IMAGE_SIZE + pe::GetLong(bytes, record + PAYLOAD_RECORD_OFFSET_AT);
+        record += PAYLOAD_RECORD_FIXED_SIZE + length;
+    }
+    ADD_FAILURE() << name << " is not packed";
+    return 0;
+}
+
+// Nothing was written anywhere: no file opened for writing, moved or deleted, no directory, no value.
+void ExpectNothingWritten()
+{
+    for (const sim::JournalEntry &entry : sim::Journal()) {
+        bool wrote = (entry.kind == sim::JournalEntry::FileOpened && (entry.type & GENERIC_WRITE)) ||
+                     entry.kind == sim::JournalEntry::DirectoryCreated ||
+                     entry.kind == sim::JournalEntry::FileMoved || entry.kind == sim::JournalEntry::FileDeleted ||
+                     entry.kind == sim::JournalEntry::RegistryValueSet;
+        EXPECT_FALSE(wrote) << entry.path;
+    }
+}
+
+// The example's bitmap with pixels that deflate cannot shrink, so that it is stored as it is, and
+// bytes after its pixels that the loader never needs.
+std::string NoisyBitmapWithTail()
+{
+    std::string file = MakeBitmapFile(64, 48, RGB(10, 120, 200));
+    uint32_t seed = 7;
+    for (size_t at = 54; at < file.size(); at++) {
+        seed = seed * 1103515245u + 12345u;
+        file[at] = (char)(seed >> 23);
+    }
+    return file + std::string(100, 't');
+}
+
+TEST_F(FailureMatrixTest, PackedInstaller)
+{
+    const std::string entry = std::string(PACKED) + "\\";
+    auto flip = [](const std::string &name, size_t offset) {
+        return [name, offset](std::string &bytes) { bytes[EntryDataAt(bytes, name) + offset] ^= 0x55; };
+    };
+    auto startupStop = [](const std::string &name, std::function<void()> arrange, const Box &box) {
+        return Row{ name, nullptr, arrange, { box }, 0, {}, Match::Exact, true, true, ExpectNothingWritten };
+    };
+    std::vector<Row> rows = {
+        { "payload (sound behaviour): a clean reinstall from one renamed file: its entries' bytes and times, "
+          "the sizes from its directory, its backdrop",
+          nullptr,
+          [] {
+              LayOutOldInstallation();
+              UsePackedInstaller();
+          },
+          SILENT, 0, CLEAN_STEPS, Match::Exact, true, true,
+          [] {
+              EXPECT_EQ(Installation(), "NNNN");
+              EXPECT_EQ(State.TotalBytes, 20000 + 9 + 16 + 8192);
+          } },
+        startupStop("payload (sound behaviour): cut short: the installer is damaged, nothing written, no window",
+                    [] { UsePackedInstaller([](std::string &bytes) { bytes.resize(bytes.size() - 10); }); },
+                    StartupBox(IDS_INSTALLER_DAMAGED_S, PACKED, ERROR_OK)),
+        startupStop("payload (sound behaviour): its script altered: the installer is damaged, nothing written",
+                    [&] { UsePackedInstaller(flip("setup.inf", 5)); },
+                    StartupBox(IDS_INSTALLER_DAMAGED_S, PACKED, ERROR_OK)),
+        startupStop("payload: no block for its directory", [] {
+                        UsePackedInstaller();
+                        sim::FailGlobalAlloc(1);
+                    },
+                    StartupBox(IDS_NO_MEMORY_S, "FileRead", ERROR_OK)),
+        { "payload (sound behaviour, silent): cut short: no box, the log says it, nothing written", nullptr,
+          [] { UsePackedInstaller([](std::string &bytes) { bytes.resize(bytes.size() - 10); }); }, {}, 0, {},
+          Match::Exact, true, true,
+          [] {
+              std::string log = sim::GetFile("C:\\setup.log").value_or("");
+              EXPECT_NE(log.find("Payload damaged: " + std::string(PACKED)), std::string::npos) << log;
+              EXPECT_NE(log.find("not shown (silent run)"), std::string::npos) << log;
+              std::vector<sim::JournalEntry> journal = sim::Journal();
+              // The log is the caller's: the one file the run may write.
+              for (const sim::JournalEntry &entry : journal) {
+                  if (entry.path != "C:\\setup.log")
+                      EXPECT_FALSE(entry.kind == sim::JournalEntry::FileOpened && (entry.type & GENERIC_WRITE))
+                          << entry.path;
+              }
+          },
+          ERROR_INSTALL_FAILURE, "/S /LOG=C:\\setup.log" },
+        { "catalogue 15 / copy engine 4 (sound behaviour): an entry altered inside its deflate data: given up "
+          "before it takes the old file's place",
+          nullptr,
+          [&] {
+              LayOutOldInstallation();
+              UsePackedInstaller(flip("Quillet.exe", 5));
+          },
+          { WindowBox(IDS_CANNOT_READ_S, entry + "Quillet.exe", ERROR_OK), QUESTION, FAILED_REPORT }, 1, COMPLETED,
+          Match::Tail, true, true, [] { EXPECT_EQ(Installation(), "ONNN"); } },
+        { "catalogue 8 / background (sound behaviour): the backdrop's entry altered in its pixels, which the "
+          "loader reads before the entry's end: refused, not shown, not counted",
+          nullptr,
+          [&] {
+              sim::PutFile(BITMAP, NoisyBitmapWithTail());
+              UsePackedInstaller(flip("setup.bmp", 1000));
+          },
+          { WindowBox(IDS_CANNOT_READ_S, entry + "setup.bmp", ERROR_OK), QUESTION, DONE_REPORT }, 0, CLEAN_STEPS,
+          Match::Exact, false },
+    };
     RunRows(rows);
 }
 

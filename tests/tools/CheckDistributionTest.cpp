@@ -13,7 +13,9 @@
 #include <map>
 #include <sstream>
 
+#include "PeImage.h"
 #include "tools/DryRun.h"
+#include "tools/Packer.h"
 
 namespace {
 
@@ -357,6 +359,55 @@ TEST_F(DryRunTest, PredictsTheInstallersExitCode)
         EXPECT_EQ(result.ExitCode, c.DryRun);
         EXPECT_EQ(result.Report, c.Report);
     }
+}
+
+// A packed setup.exe is dry-run from its payload alone and predicts what its folder predicts: the
+// same steps, silent or not, but for the sources, which are its entries; a damaged one would stop.
+TEST_F(DryRunTest, APackedInstallerPredictsWhatItsFolderPredicts)
+{
+    WriteFile(folder_ + "/setup.exe", pe::MinimalImage());
+    const std::string packed = root_ + "/Quillet-setup (1).exe";
+    ASSERT_EQ(PackDistribution(folder_, packed).ExitCode, PACK_DONE);
+    const std::string entries = "D:\\Quillet-setup (1).exe\\";
+    auto withoutSources = [&](DryRunResult result, bool fromPacked) {
+        std::vector<std::string> lines;
+        for (DryRunStep &step : result.Steps) {
+            for (StepField &field : step.Fields) {
+                if (field.Name == "source" && fromPacked) {
+                    EXPECT_EQ(field.Value.compare(0, entries.size(), entries), 0) << field.Value;
+                    field.Value = "D:\\" + field.Value.substr(entries.size());
+                }
+            }
+        }
+        for (const DryRunWarning &warning : result.Warnings)
+            lines.push_back(std::to_string(warning.Line) + " " + warning.Code + " " + warning.Text);
+        result.Warnings.clear();
+        result.Script.clear();
+        result.Installer.clear();
+        return FormatText(result) + "\n" + ::testing::PrintToString(lines);
+    };
+    for (bool silent : { false, true }) {
+        SCOPED_TRACE(silent ? "silent" : "interactive");
+        DryRunOptions options;
+        options.Silent = silent;
+        DryRunResult fromFolder = Run(options);
+        options.Folder = packed;
+        mkdir((root_ + "/sandbox").c_str(), 0777);
+        DryRunResult fromPacked = RunDryRun(options, root_ + "/sandbox");
+        EXPECT_EQ(fromPacked.ExitCode, DRY_RUN_CLEAN) << FormatText(fromPacked);
+        EXPECT_EQ(fromPacked.Script, entries + "setup.inf");
+        EXPECT_EQ(StepsOf(fromPacked, "copy", "source").size(), 4u);
+        EXPECT_EQ(withoutSources(fromPacked, true), withoutSources(fromFolder, false));
+    }
+
+    std::string bytes = ReadFile(packed);
+    WriteFile(packed, bytes.substr(0, bytes.size() - 10));
+    DryRunOptions options;
+    options.Folder = packed;
+    DryRunResult cut = RunDryRun(options, root_ + "/sandbox");
+    EXPECT_EQ(cut.ExitCode, DRY_RUN_FAILS);
+    EXPECT_EQ(cut.InstallerExitCode, 1603);
+    EXPECT_NE(cut.Failure.find("is damaged"), std::string::npos) << cut.Failure;
 }
 
 }  // namespace
