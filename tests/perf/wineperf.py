@@ -138,15 +138,18 @@ class Session:
         shutil.rmtree(self.host(TARGET), ignore_errors=True)
         subprocess.run(["sync"], check=True)
 
-    def lay_out(self, files, script_entries):
+    def lay_out(self, files, script_entries, others=None):
         """Writes setup.exe, setup.inf and `files` ({name: (size, seed[, mtime in ns])}) into the
-        distribution folder, which is emptied first. Returns {name: sha1}."""
+        distribution folder, which is emptied first; `others` ({name: host path}) adds more installers,
+        each with the script under its own name. Returns {name: sha1}."""
         dist = self.host(DIST)
         shutil.rmtree(dist, ignore_errors=True)
         os.makedirs(dist)
-        shutil.copy(os.path.join(self.build, "setup.exe"), os.path.join(dist, "setup.exe"))
-        with open(os.path.join(dist, "setup.inf"), "wb") as f:
-            f.write(install_script(script_entries))
+        installers = {"setup.exe": os.path.join(self.build, "setup.exe"), **(others or {})}
+        for name, path in installers.items():
+            shutil.copy(path, os.path.join(dist, name))
+            with open(os.path.join(dist, os.path.splitext(name)[0] + ".inf"), "wb") as f:
+                f.write(install_script(script_entries))
         sums = {}
         for name, (size, seed, *mtime) in files.items():
             path = os.path.join(dist, *name.split("\\"))
@@ -168,9 +171,11 @@ class Session:
                 f.write(f"{source}|{destination}\n")
         return run.z_path(path)
 
-    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None, arguments=None):
-        """Runs setup.exe under the robot; returns the transcript's records (and the probe's result
-        line when `probe` gives probe.exe's arguments: it is started first and waits for the dialog)."""
+    def run_installer(self, timeout, rules=INSTALL_RULES, poll_ms=None, probe=None, arguments=None,
+                      installer="setup.exe"):
+        """Runs `installer` of the distribution under the robot; returns the transcript's records (and
+        the probe's result line when `probe` gives probe.exe's arguments: it is started first and waits
+        for the dialog)."""
         self.runs += 1
         folder = os.path.join(self.work, "runs", str(self.runs))
         run.remove_tree(folder)
@@ -184,7 +189,7 @@ class Session:
             command += ["--poll", str(poll_ms)]
         if arguments:
             command += ["--args", arguments]
-        command += [run.z_path(rules_path), DIST + "\\setup.exe", run.z_path(transcript)]
+        command += [run.z_path(rules_path), DIST + "\\" + installer, run.z_path(transcript)]
         prober = None
         probe_output = os.path.join(folder, "probe.out")
         with open(os.path.join(folder, "wine.log"), "w") as log, open(probe_output, "w") as out:
@@ -285,9 +290,9 @@ def installed_cleanly(records):
 LOG_TIME = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
 
 
-def silent_copy_ms(log_path):
-    """A silent run's copy phase from its log: from the line that names the target directory to the
-    last file copied, in ms; None when the log does not hold both."""
+def log_copy_ms(log_path):
+    """A run's copy phase from its log: from the line that names the target directory to the last
+    file copied, in ms; None when the log does not hold both."""
     stamps = []
     with open(log_path, encoding="cp1252") as f:
         for line in f:
