@@ -1039,7 +1039,11 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
     }
     if (action.Verb == "wait") {
         DWORD start = GetTickCount();
+        bool held = false;
         for (;;) {
+            // The installer changes one text after the other (an entry's label, then its percentage
+            // back to 0): the conditions must hold at two looks a poll apart, never at one that fell
+            // between two such changes.
             Sight now;
             Observe(window, &now);
             if (!IsWindow(window))
@@ -1047,8 +1051,9 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
             bool holds = true;
             for (const Condition &condition : action.Conditions)
                 holds = holds && ConditionHolds(condition, now);
-            if (holds)
+            if (holds && held)
                 return "";
+            held = holds;
             if (GetTickCount() - start > WAIT_LIMIT_MS)
                 return "not met within " + std::to_string(WAIT_LIMIT_MS / 1000) +
                        " s; last seen: " + Describe(action.Conditions, now);
