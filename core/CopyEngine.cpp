@@ -1,7 +1,7 @@
 // The copy engine: sources beside the installer or in the payload it carries, destinations below
 // TargetDirectory or in the Windows directory, the two posted steps that copy a [Files] entry chunk
 // by chunk into a temporary file beside its destination and then put it in the destination's
-// place, and the byte counts that the copy dialog shows.
+// place, and the byte counts that the copy dialog shows, told to it whenever what it shows changes.
 #include "core/CopyEngine.h"
 
 #include <limits.h>
@@ -14,6 +14,7 @@
 #include "system/DirectoryChain.h"
 #include "system/InstallRecord.h"
 #include "system/Leftovers.h"
+#include "ui/CopyDialog.h"
 #include "ui/Messages.h"
 
 enum {
@@ -24,6 +25,11 @@ enum {
     WINDOWS_OPEN_ATTEMPTS = 2,
     DESTINATION_PROMPT = MB_OKCANCEL | MB_ICONERROR,
     REPLACE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH,
+    // A copy step goes on from chunk to chunk for about this long. Each posted step costs the message
+    // loop a round of calls into the window system, far more than a chunk of a file costs, yet the
+    // copy dialog, its Cancel button and the main window's close box are served between two steps,
+    // so this is also about the longest they wait.
+    COPY_STEP_MILLISECONDS = 10,
 };
 
 static const char WINDOWS_DESTINATION_MARK = '%';
@@ -123,6 +129,31 @@ static void NotifyCopyDialog(WPARAM notification)
 {
     if (State.CopyDialog != NULL)
         SendMessageA(State.CopyDialog, WM_COMMAND, notification, 0);
+}
+
+// Tells the copy dialog the byte counts as they are now, and notes what it shows from them: the
+// file's percentage and, once that is 100, the overall one.
+static void NotifyProgress(void)
+{
+    State.ToldFilePercent = ProgressPercentage(State.FileBytesDone, State.FileBytesTotal);
+    if (State.ToldFilePercent == PERCENT_FULL)
+        State.ToldOverallPercent = ProgressPercentage(State.CopiedBytes, State.TotalBytes);
+    State.ProgressUntold = 0;
+    NotifyCopyDialog(NOTIFY_PROGRESS);
+}
+
+// After a chunk: the dialog is told only when what it shows changes, so that every percentage it
+// ever showed is still shown, in order, without a call into the window system for every chunk.
+static void NotifyChangedProgress(void)
+{
+    if (State.CopyDialog == NULL)
+        return;
+    LONG file = ProgressPercentage(State.FileBytesDone, State.FileBytesTotal);
+    if (file != State.ToldFilePercent ||
+        (file == PERCENT_FULL && ProgressPercentage(State.CopiedBytes, State.TotalBytes) != State.ToldOverallPercent))
+        NotifyProgress();
+    else
+        State.ProgressUntold = 1;
 }
 
 // Offset of the file name in `path`: just past its last backslash.
@@ -381,7 +412,7 @@ void CopyNextFile(HWND window)
     // A size that cannot be measured shows as an empty file rather than a negative one.
     int size = MeasureSource();
     State.FileBytesTotal = size > 0 ? size : 0;
-    NotifyCopyDialog(NOTIFY_PROGRESS);
+    NotifyProgress();
     PostMessageA(window, WM_COPY_CHUNK, 0, 0);
 }
 
@@ -439,6 +470,32 @@ static void RecordCopiedFile(void)
     RecordFile(State.DestinationPath, State.ReplacingDestination, found.nFileSizeLow, &found.ftLastWriteTime);
 }
 
+// One chunk of at most COPY_CHUNK_SIZE bytes from the source to the temporary file. Returns 1 after
+// a full chunk (more may follow), 0 when the chunk completed the file, -1 when the entry was given up
+// for a read or write error (shown and counted).
+static int CopyOneChunk(HWND window)
+{
+    if (!ReadSource(State.CopyBuffer, COPY_CHUNK_SIZE, &State.ChunkBytes)) {
+        AbandonEntry(window, IDS_CANNOT_READ_S, State.SourcePath, "its source cannot be read");
+        return -1;
+    }
+    // A read of 0 bytes (the end of the file) writes nothing and tells nothing.
+    if (State.ChunkBytes > 0) {
+        DWORD read = State.ChunkBytes;
+        // A short write would pass for the end of the file: it is a failure like any other.
+        if (!WriteFile(State.DestinationHandle, State.CopyBuffer, read, &State.ChunkBytes, NULL) ||
+            State.ChunkBytes != read) {
+            AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "it cannot be written");
+            return -1;
+        }
+        // The counts saturate: a total beyond 2 GiB must never show as negative.
+        AddFileSize(&State.FileBytesDone, (int)State.ChunkBytes);
+        AddFileSize(&State.CopiedBytes, (int)State.ChunkBytes);
+        NotifyChangedProgress();
+    }
+    return State.ChunkBytes == COPY_CHUNK_SIZE ? 1 : 0;
+}
+
 void CopyChunk(HWND window)
 {
     if (State.CancelRequested) {
@@ -449,33 +506,25 @@ void CopyChunk(HWND window)
         return;
     }
 
-    if (!ReadSource(State.CopyBuffer, COPY_CHUNK_SIZE, &State.ChunkBytes)) {
-        AbandonEntry(window, IDS_CANNOT_READ_S, State.SourcePath, "its source cannot be read");
+    // Chunk after chunk until the file ends or the step has had its time; the difference of two
+    // tick counts is right across the counter's wrap.
+    DWORD started = GetTickCount();
+    int more;
+    do {
+        more = CopyOneChunk(window);
+    } while (more > 0 && GetTickCount() - started < COPY_STEP_MILLISECONDS);
+    if (more < 0) {
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
         return;
     }
-
-    // A read of 0 bytes (the end of the file) writes nothing and tells nothing.
-    if (State.ChunkBytes > 0) {
-        DWORD read = State.ChunkBytes;
-        // A short write would pass for the end of the file: it is a failure like any other.
-        if (!WriteFile(State.DestinationHandle, State.CopyBuffer, read, &State.ChunkBytes, NULL) ||
-            State.ChunkBytes != read) {
-            AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "it cannot be written");
-            PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);
-            return;
-        }
-        // The counts saturate: a total beyond 2 GiB must never show as negative.
-        AddFileSize(&State.FileBytesDone, (int)State.ChunkBytes);
-        AddFileSize(&State.CopiedBytes, (int)State.ChunkBytes);
-        NotifyCopyDialog(NOTIFY_PROGRESS);
-    }
-
-    if (State.ChunkBytes == COPY_CHUNK_SIZE) {
+    if (more > 0) {
         PostMessageA(window, WM_COPY_CHUNK, 0, 0);
         return;
     }
 
+    // The dialog ends the file with the counts as they are.
+    if (State.ProgressUntold)
+        NotifyProgress();
     if (ReplaceDestination() != 0) {
         AbandonEntry(window, IDS_CANNOT_WRITE_S, State.DestinationPath, "the copy cannot take its place");
         PostMessageA(window, WM_COPY_NEXT_FILE, 0, 0);

@@ -5,7 +5,8 @@
 
 // The step of WM_COPY_NEXT_FILE: takes the next [Files] line and opens its source and destination.
 void CopyNextFile(HWND window);
-// The step of WM_COPY_CHUNK: copies one chunk of COPY_CHUNK_SIZE bytes.
+// The step of WM_COPY_CHUNK: copies chunks of at most COPY_CHUNK_SIZE bytes, one after the other,
+// until the file ends or about ten milliseconds have passed, and posts the next step.
 void CopyChunk(HWND window);
 // Gives up the entry being copied, if any: its files closed and its temporary file deleted, so that
 // its destination stays as it was. For every way a copy ends unfinished, the program's end included.

@@ -15,7 +15,7 @@ enum {
 enum {
     WM_INSTALL_START = WM_USER,      // directory dialog, then WM_COPY_NEXT_FILE
     WM_COPY_NEXT_FILE = WM_USER + 1, // one [Files] line opened, then WM_COPY_CHUNK
-    WM_COPY_CHUNK = WM_USER + 2,     // one chunk copied, then WM_COPY_CHUNK or WM_COPY_NEXT_FILE
+    WM_COPY_CHUNK = WM_USER + 2,     // chunks copied for a while, then WM_COPY_CHUNK or WM_COPY_NEXT_FILE
     WM_COPY_DONE = WM_USER + 3,      // copy dialog closed, then WM_MAKE_SHORTCUTS
     WM_MAKE_SHORTCUTS = WM_USER + 4, // program group, then WM_REGISTER_APP
     WM_REGISTER_APP = WM_USER + 5,   // registry entries, then the work of WM_FINISH
@@ -92,6 +92,11 @@ struct InstallState {
     int DestinationInUse;                // ... and a running program holds it: it is moved aside first
     char AsidePath[PATH_CAPACITY];       // the old file, moved aside, while its new one is not yet in place
     DWORD ChunkBytes;
+    // What the copy dialog was last told it shows: the file's percentage, the overall one (shown
+    // once a file is at 100 %), and whether bytes were written since without changing either.
+    LONG ToldFilePercent;
+    LONG ToldOverallPercent;
+    int ProgressUntold;
 
     // Program group and registration
     char ProgramsFolder[VALUE_CAPACITY];

@@ -226,19 +226,19 @@ static void ReleaseStartup(void)
     ClosePayload(&State.OwnPayload);
 }
 
-// The program's only message loop. Messages for the copy dialog are served first, so that its
-// Cancel button answers while the copy engine keeps the queue busy with its own steps.
+// The program's only message loop. A step of the installation is a posted message, and posted
+// messages come before input and repaints, so while the copy engine keeps a step posted the loop
+// would serve nothing else: input and repaints of every window are taken first, one peek a round.
+// The copy dialog's messages go through IsDialogMessageA, which gives it its keys.
 static int RunMessageLoop(void)
 {
     MSG msg;
     for (;;) {
-        while (State.CopyDialog != NULL && PeekMessageA(&msg, State.CopyDialog, 0, 0, PM_REMOVE)) {
-            // The quit message comes through a filtered peek too; it must end the loop, not the dialog.
-            if (msg.message == WM_QUIT)
-                return (int)msg.wParam;
-            IsDialogMessageA(State.CopyDialog, &msg);
-        }
-        if (!GetMessageA(&msg, NULL, 0, 0))
+        // GetMessageA's result only repeats whether the message is the quit message, which a peek
+        // could also hand over.
+        if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT))
+            (void)GetMessageA(&msg, NULL, 0, 0);
+        if (msg.message == WM_QUIT)
             return (int)msg.wParam;
         if (State.CopyDialog != NULL && IsDialogMessageA(State.CopyDialog, &msg))
             continue;

@@ -9,11 +9,12 @@
 # the packages `install-deps.sh --guest` names, as one disk image kept in $QUILLET_TESTVM_CACHE
 # (default /var/cache/quillet-testvm), made again when install-deps.sh or the steps that make it change
 # (about five minutes); making it needs root. Each run starts from the image unchanged.
-# Inside it the project folder is shared at the same path; build/e2e, build/e2e-win64 and build/demo,
-# where the end-to-end runs and the demo keep their Wine prefixes, are on a disk of the machine's own
-# (build/testvm/scratch.img, made anew each run) since they need a Linux file system (immutable
-# folders, mounts) and copy fast there; the transcripts, logs and screenshots are copied back there
-# afterwards, the prefixes are not (Wine does not run on this machine's kernel).
+# Inside it the project folder is shared at the same path; build/e2e, build/e2e-win64, build/demo and
+# build/bench-wine, where the end-to-end runs, the demo and the benchmarks keep their Wine prefixes,
+# are on a disk of the machine's own (build/testvm/scratch.img, made anew each run) since they need a
+# Linux file system (immutable folders, mounts) and copy fast there; the transcripts, logs and
+# screenshots are copied back there afterwards, the prefixes are not (Wine does not run on this
+# machine's kernel).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 project=$PWD
@@ -109,7 +110,7 @@ mkfs.ext4 -q -F "$state/scratch.img"
 mkdir -p "$project" /scratch
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose project "$project" || exit 125
 mount /dev/vdb /scratch || exit 125
-for folder in e2e e2e-win64 demo; do
+for folder in e2e e2e-win64 demo bench-wine; do
   mkdir -p "/scratch/$folder" "$project/build/$folder"
   mount --bind "/scratch/$folder" "$project/build/$folder"
 done
@@ -119,7 +120,7 @@ PYTHONDONTWRITEBYTECODE=1 "${command[@]}" </dev/null
 status=$?
 # What the end-to-end runs kept of a failure and what the demo shows (transcripts, logs and
 # screenshots, not whole prefixes) goes back to the same places in the shared folder.
-for folder in e2e e2e-win64 demo; do
+for folder in e2e e2e-win64 demo bench-wine; do
   umount "$project/build/$folder"
   (cd "/scratch/$folder" && find . \( -path ./template -o -path ./prefix \) -prune -o -type f -size -4M \
      \( -name '*.log' -o -name '*.txt' -o -name '*.json*' -o -name '*.bmp' -o -name '*.png' -o -name '*.html' \) \

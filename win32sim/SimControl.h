@@ -65,6 +65,16 @@ void MakeSymbolicLinkFile(const std::string &windowsPath, const std::string &tar
 void SwapAtDelete(const std::string &itemWindowsPath, const std::string &directoryWindowsPath,
                   const std::string &targetWindowsPath);
 
+// ---- Time ---------------------------------------------------------------------------------------
+
+// GetTickCount reads a simulated clock, so that a run takes the same steps on any machine: it starts
+// at the count given, and time passes only when a test moves it on, or as the program reads and
+// writes files once each ReadFile and WriteFile has a duration (a disk of that speed). Reset: a count
+// of 0, file calls that take no time.
+void SetTickCount(DWORD ticks);
+void AdvanceClock(DWORD milliseconds);
+void SetFileCallDuration(DWORD microseconds);
+
 // ---- The process ------------------------------------------------------------------------------
 
 // ExitProcess ends the program under test by throwing this; a test's run catches it.
@@ -130,6 +140,7 @@ int LiveHeapBlocks();
 int OpenRegistryKeys();       // opened or created keys not closed (the predefined roots are not counted)
 int LiveGdiObjects();         // brushes and bitmaps created and not deleted
 int LiveDeviceContexts();     // GetDC/BeginPaint/CreateCompatibleDC not released
+int DeviceContextsTaken(HWND window);  // GetDC calls for the window since Reset: drawings outside its painting
 int LiveComObjects();
 int ComInitialisations();     // CoInitialize calls not matched by CoUninitialize
 // Every COM call the program made, in order: "CoInitialize", "CoCreateInstance", "QueryInterface",

@@ -46,6 +46,7 @@ struct GdiState {
     std::map<uintptr_t, Object> objects;
     std::map<uintptr_t, DeviceContext> dcs;
     std::map<uintptr_t, Surface> surfaces;  // by window
+    std::map<uintptr_t, int> windowDcsTaken;  // GetDC calls, by window
     uintptr_t nextObject = 0x50000;
     uintptr_t nextDc = 0x60000;
     HGDIOBJ whiteBrush = nullptr;
@@ -394,6 +395,12 @@ int LiveDeviceContexts()
     return (int)TheGdi().dcs.size();
 }
 
+int DeviceContextsTaken(HWND window)
+{
+    auto found = TheGdi().windowDcsTaken.find((uintptr_t)window);
+    return found == TheGdi().windowDcsTaken.end() ? 0 : found->second;
+}
+
 Pixels WindowPixels(HWND window)
 {
     Pixels result;
@@ -487,6 +494,7 @@ HDC WINAPI GetDC(HWND window)
 {
     if (!sim::detail::IsLiveWindow(window))
         return nullptr;
+    TheGdi().windowDcsTaken[(uintptr_t)window]++;
     DeviceContext dc;
     dc.window = window;
     return NewDc(dc);
@@ -606,6 +614,11 @@ BOOL WINAPI BitBlt(HDC destination, int x, int y, int width, int height, HDC sou
             out[(size_t)((y + row) * toWidth + x + column)] = in[(size_t)((sourceY + row) * fromWidth + sourceX + column)];
     }
     return TRUE;
+}
+
+DWORD WINAPI GetSysColor(int index)
+{
+    return sim::detail::SystemColor(index);
 }
 
 COLORREF WINAPI GetPixel(HDC handle, int x, int y)

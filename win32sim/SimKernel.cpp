@@ -100,6 +100,12 @@ struct World {
 
     bool kernelHasDefaultDllDirectories = true;
     DWORD defaultDllDirectories = 0;
+
+    // The simulated clock: GetTickCount's count at the start, the time passed since, and the time
+    // each ReadFile and WriteFile takes.
+    DWORD startTicks = 0;
+    uint64_t elapsedMicroseconds = 0;
+    DWORD fileCallMicroseconds = 0;
 };
 
 // The one system module the program looks into, at an address no other handle uses.
@@ -560,6 +566,22 @@ void SetScreenSize(int width, int height)
     TheWorld().screenHeight = height;
 }
 
+void SetTickCount(DWORD ticks)
+{
+    TheWorld().startTicks = ticks;
+    TheWorld().elapsedMicroseconds = 0;
+}
+
+void AdvanceClock(DWORD milliseconds)
+{
+    TheWorld().elapsedMicroseconds += (uint64_t)milliseconds * 1000;
+}
+
+void SetFileCallDuration(DWORD microseconds)
+{
+    TheWorld().fileCallMicroseconds = microseconds;
+}
+
 void PutFile(const std::string &windowsPath, const std::string &bytes)
 {
     std::string host = HostPathOf(windowsPath);
@@ -753,6 +775,12 @@ extern "C" {
 DWORD WINAPI GetLastError(void)
 {
     return TheWorld().lastError;
+}
+
+DWORD WINAPI GetTickCount(void)
+{
+    // Milliseconds, wrapping at 2^32 as the system's count does after 49.7 days.
+    return TheWorld().startTicks + (DWORD)(TheWorld().elapsedMicroseconds / 1000);
 }
 
 void WINAPI SetLastError(DWORD error)
@@ -999,6 +1027,7 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, L
         return Fails(ERROR_INVALID_HANDLE);
     if (!(file->access & GENERIC_READ))
         return Fails(ERROR_ACCESS_DENIED);
+    w.elapsedMicroseconds += w.fileCallMicroseconds;
     size_t limit = toRead;
     if (PathFault *fault = MatchFault(w.readFaults, file->windowsPath)) {
         if (file->bytesRead >= fault->afterBytes && fault->error != 0)
@@ -1031,6 +1060,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD writ
         return Fails(ERROR_INVALID_HANDLE);
     if (!(file->access & GENERIC_WRITE))
         return Fails(ERROR_ACCESS_DENIED);
+    w.elapsedMicroseconds += w.fileCallMicroseconds;
     size_t limit = toWrite;
     DWORD faultError = 0;
     if (PathFault *fault = MatchFault(w.writeFaults, file->windowsPath)) {

@@ -138,11 +138,15 @@ LRESULT Call(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
     return window->proc(handle, message, wParam, lParam);
 }
 
-// Takes the next message in Windows' order; false when nothing waits.
-bool TakeMessage(MSG *msg, HWND filter, UINT first, UINT last, bool remove)
+// Takes the next message in Windows' order; false when nothing waits. `kinds` (QS_ flags, as
+// PeekMessageA's PM_QS_ flags give them; 0 for all) leaves out posted messages and the quit message
+// (QS_POSTMESSAGE), the user's input (QS_INPUT) or repaints (QS_PAINT).
+bool TakeMessage(MSG *msg, HWND filter, UINT first, UINT last, bool remove, UINT kinds = 0)
 {
     WindowsState &s = TheState();
-    for (auto it = s.posted.begin(); it != s.posted.end(); ++it) {
+    if (kinds == 0)
+        kinds = QS_POSTMESSAGE | QS_INPUT | QS_PAINT;
+    for (auto it = s.posted.begin(); (kinds & QS_POSTMESSAGE) && it != s.posted.end(); ++it) {
         if (MatchesFilter(*it, filter, first, last)) {
             *msg = *it;
             if (remove)
@@ -150,13 +154,13 @@ bool TakeMessage(MSG *msg, HWND filter, UINT first, UINT last, bool remove)
             return true;
         }
     }
-    if (s.quit && (first == 0 && last == 0 ? true : (WM_QUIT >= first && WM_QUIT <= last))) {
+    if ((kinds & QS_POSTMESSAGE) && s.quit && (first == 0 && last == 0 ? true : (WM_QUIT >= first && WM_QUIT <= last))) {
         *msg = MSG{ nullptr, WM_QUIT, (WPARAM)s.quitCode, 0, 0, { 0, 0 } };
         if (remove)
             s.quit = false;
         return true;
     }
-    for (auto it = s.input.begin(); it != s.input.end(); ++it) {
+    for (auto it = s.input.begin(); (kinds & QS_INPUT) && it != s.input.end(); ++it) {
         if (MatchesFilter(*it, filter, first, last)) {
             *msg = *it;
             if (remove)
@@ -164,6 +168,8 @@ bool TakeMessage(MSG *msg, HWND filter, UINT first, UINT last, bool remove)
             return true;
         }
     }
+    if (!(kinds & QS_PAINT))
+        return false;
     // Repaints come last; they stay pending until the window validates itself.
     for (auto &entry : s.windows) {
         Window &w = *entry.second;
@@ -259,6 +265,16 @@ LRESULT CALLBACK EditProc(HWND handle, UINT message, WPARAM wParam, LPARAM lPara
 
 LRESULT CALLBACK StaticProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    Window *w = Find(handle);
+    // A text static paints its whole client area with the colour its dialog gives statics (the
+    // button face) before its text, which is not drawn here: whatever was drawn onto it is gone.
+    if (message == WM_PAINT && w != nullptr && (w->style & SS_TYPEMASK) <= SS_RIGHT) {
+        PAINTSTRUCT paint;
+        BeginPaint(handle, &paint);
+        sim::detail::EraseWithClassBrush(handle, (HBRUSH)(uintptr_t)(COLOR_BTNFACE + 1));
+        EndPaint(handle, &paint);
+        return 0;
+    }
     return DefWindowProcA(handle, message, wParam, lParam);
 }
 
@@ -1059,11 +1075,30 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    if (!TakeMessage(msg, window, filterMin, filterMax, (remove & PM_REMOVE) != 0))
+    if (!TakeMessage(msg, window, filterMin, filterMax, (remove & PM_REMOVE) != 0, remove >> 16))
         return FALSE;
     if (remove & PM_REMOVE)
         NotifyTaken(*msg);
     return TRUE;
+}
+
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
+{
+    Window *w = Find(window);
+    if (w == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (index != GWLP_WNDPROC)
+        Fail("SetWindowLongPtrA: index " + std::to_string(index) + " is not simulated");
+    WNDPROC former = w->proc;
+    w->proc = (WNDPROC)value;
+    return (LONG_PTR)former;
+}
+
+LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return proc == nullptr ? 0 : proc(window, message, wParam, lParam);
 }
 
 BOOL WINAPI TranslateMessage(const MSG *)

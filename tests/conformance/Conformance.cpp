@@ -657,6 +657,16 @@ void Windows(HINSTANCE instance)
     CHECK_EQ(msg.message, WM_QUIT);
     CHECK_EQ(msg.wParam, 7);
 
+    // A peek for input and repaints alone passes over posted messages, keys posted as messages
+    // included, and leaves them queued in their order.
+    PostMessageA(window, WM_USER + 6, 0, 0);
+    PostMessageA(window, WM_KEYDOWN, VK_RETURN, 0);
+    CHECK(!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT));
+    CHECK(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    CHECK_EQ(msg.message, WM_USER + 6);
+    CHECK(PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE));
+    CHECK_EQ(msg.message, WM_KEYDOWN);
+
     // A class cannot go while one of its windows exists.
     CHECK(!UnregisterClassA("QuilletProbe", instance));
     CHECK_EQ(GetLastError(), ERROR_CLASS_HAS_WINDOWS);
@@ -665,6 +675,62 @@ void Windows(HINSTANCE instance)
 
     CHECK(LoadIconA(instance, "install") != NULL);
     CHECK(LoadIconA(instance, "Installer") == NULL);
+}
+
+// ---- The copy dialog's bars ---------------------------------------------------------------------
+
+INT_PTR CALLBACK PassiveDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+WNDPROC staticProcedure;
+int staticPaints;
+
+LRESULT CALLBACK CountingStaticProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_PAINT)
+        staticPaints++;
+    return CallWindowProcA(staticProcedure, window, message, wParam, lParam);
+}
+
+// A bar is drawn straight onto a static control of the copy dialog. Painted anew, the control covers
+// the drawing with the colour its dialog gives statics; a procedure put over the control's own gets
+// its messages and can hand them on.
+void StaticControls(HINSTANCE instance)
+{
+    HWND dialog = CreateDialogParamA(instance, "Copy", NULL, PassiveDialogProc, 0);
+    CHECK(dialog != NULL);
+    if (dialog == NULL)
+        return;
+    HWND bar = GetDlgItem(dialog, IDC_COPY_FILE_BAR);
+    UpdateWindow(bar);
+    HDC dc = GetDC(bar);
+    HBRUSH blue = CreateSolidBrush(RGB(0, 0, 255));
+    HGDIOBJ former = SelectObject(dc, blue);
+    PatBlt(dc, 0, 0, 10, 10, PATCOPY);
+    CHECK_EQ(GetPixel(dc, 2, 2), RGB(0, 0, 255));
+    InvalidateRect(bar, NULL, TRUE);
+    UpdateWindow(bar);
+    CHECK_EQ(GetPixel(dc, 2, 2), GetSysColor(COLOR_BTNFACE));
+
+    staticProcedure = (WNDPROC)SetWindowLongPtrA(bar, GWLP_WNDPROC, (LONG_PTR)CountingStaticProc);
+    CHECK(staticProcedure != NULL);
+    PatBlt(dc, 0, 0, 10, 10, PATCOPY);
+    staticPaints = 0;
+    InvalidateRect(bar, NULL, TRUE);
+    UpdateWindow(bar);
+    CHECK_EQ(staticPaints, 1);
+    CHECK_EQ(GetPixel(dc, 2, 2), GetSysColor(COLOR_BTNFACE));
+    CallWindowProcA(staticProcedure, bar, WM_SETTEXT, 0, (LPARAM)"42 %");
+    char text[8];
+    CHECK_EQ(GetWindowTextA(bar, text, sizeof text), 4);
+    CHECK_STR(text, "42 %");
+
+    SelectObject(dc, former);
+    DeleteObject(blue);
+    ReleaseDC(bar, dc);
+    DestroyWindow(dialog);
 }
 
 // ---- Device-independent bitmaps -------------------------------------------------------------
@@ -833,6 +899,7 @@ int RunConformance(HINSTANCE instance, const char *scratchDirectory)
     RegistryRemoval();
     ShellLinks();
     Windows(instance);
+    StaticControls(instance);
     Bitmaps(instance);
     return failures;
 }

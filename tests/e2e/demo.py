@@ -30,10 +30,11 @@ ROOT = run.ROOT
 SAMPLES = os.path.join(ROOT, "samples")
 DEMO_RULES = os.path.join(ROOT, "tests", "e2e", "demo.scn")
 # The payload added to the samples' script and made on the spot: three files, so that the overall bar,
-# which moves only when a file is complete, moves too. At about 40 MB/s under Wine the copy dialog
-# then stays three seconds, long enough for the robot's pictures of it halfway through each file.
+# which moves only when a file is complete, moves too. Under Wine the installer copies at a few
+# hundred MB/s, so each file is large enough that a tenth of it lasts many of the robot's looks and
+# its pictures catch the bars halfway through each file.
 PAYLOAD_FILES = 3
-PAYLOAD_BYTES = 48 << 20  # each
+PAYLOAD_BYTES = 256 << 20  # each
 PAGE = "index.html"
 # The removal's transcript and pictures: a folder of their own, since the robot numbers the windows of
 # each run from 1 and names the pictures after those numbers.
@@ -42,8 +43,8 @@ UNINSTALLER = "C:\\windows\\system32\\uninstaller.exe"
 APPLICATION = "Quillet"  # the sample script's Application, the name its uninstall entry is listed by
 # The one file, as a browser names it when an earlier download of the same name is there.
 DOWNLOADED = "Quillet-setup (1).exe"
-# The robot's limit for the whole demo: generous, since the payload is copied chunk by chunk and an
-# emulated machine (scripts/testvm.sh) copies it several times slower than a real one.
+# The robot's limit for the whole demo: generous, since an emulated machine (scripts/testvm.sh) copies
+# the payload several times slower than a real one.
 DEMO_TIMEOUT = 600
 
 

@@ -16,8 +16,10 @@ import run as e2e
 NAME = "kills"
 TEMPORARY_SUFFIX = ".~qs"
 TARGET = "C:\\Program Files\\Quillet"
-# Large enough that one percent of a file takes several of the robot's polls to copy.
-FILE_SIZE = 24 << 20
+# Large enough that the copy of each file lasts many of the robot's looks at the copy dialog, which
+# its steps of about 10 ms update as they go, and that flushing it before it replaces the earlier one
+# lasts a while too.
+FILE_SIZE = 64 << 20
 OLD_MTIME_NS = 915_152_400_000_000_000  # 1999-01-01 01:00 UTC
 NEW_MTIME_NS = e2e.DEFAULT_MTIME_NS
 ROBOT_TIMEOUT = 60

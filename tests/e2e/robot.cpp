@@ -42,6 +42,8 @@ enum {
     // How long a "wait" action looks at a window for its conditions, and how often.
     WAIT_LIMIT_MS = 60000,
     WAIT_POLL_MS = 5,
+    // How often a "follow" action reads the texts it follows.
+    FOLLOW_POLL_MS = 1,
     EXIT_OK = 0,
     EXIT_FAILED = 1,
     EXIT_USAGE = 2,
@@ -157,27 +159,29 @@ static bool IsNumber(const std::string &text)
 
 // ---- Windows of the installer -------------------------------------------------------------------
 
-// The text of a window of another process. WM_GETTEXT is marshalled across processes and, unlike
-// GetWindowText, also reaches the buffer of an edit control; a hung window falls back to the caption
-// the system keeps.
-static std::string WindowText(HWND window)
-{
-    static wchar_t text[TEXT_CAPACITY];
-    DWORD_PTR length = 0;
-    text[0] = L'\0';
-    if (!SendMessageTimeoutW(window, WM_GETTEXT, TEXT_CAPACITY, (LPARAM)text, SMTO_ABORTIFHUNG | SMTO_BLOCK,
-                             SEND_TIMEOUT_MS, &length))
-        InternalGetWindowText(window, text, TEXT_CAPACITY);
-    text[TEXT_CAPACITY - 1] = L'\0';
-    return ToUtf8(text);
-}
-
 static std::string ClassOf(HWND window)
 {
     wchar_t name[NAME_CAPACITY];
     name[0] = L'\0';
     GetClassNameW(window, name, NAME_CAPACITY);
     return ToUtf8(name);
+}
+
+// The text of a window of another process. An edit control keeps its text in a buffer of its own,
+// which only WM_GETTEXT, marshalled across processes, reaches (a hung window falls back to what the
+// system keeps); every other window's text is the one the system keeps, read at once, without
+// waiting for the installer's thread to come back to its message loop between two steps of its work.
+static std::string WindowText(HWND window)
+{
+    static wchar_t text[TEXT_CAPACITY];
+    DWORD_PTR length = 0;
+    text[0] = L'\0';
+    if (Lower(ClassOf(window)) != "edit" ||
+        !SendMessageTimeoutW(window, WM_GETTEXT, TEXT_CAPACITY, (LPARAM)text, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                             SEND_TIMEOUT_MS, &length))
+        InternalGetWindowText(window, text, TEXT_CAPACITY);
+    text[TEXT_CAPACITY - 1] = L'\0';
+    return ToUtf8(text);
 }
 
 struct Control {
@@ -526,7 +530,7 @@ struct Condition {
 };
 
 struct Action {
-    std::string Verb; // press, click, set, key, close, screenshot, wait, run, kill, leave
+    std::string Verb; // press, click, point, set, key, close, screenshot, wait, follow, run, kill, leave
     std::string Target;
     std::string Value;
     std::vector<Condition> Conditions; // wait: what must hold
@@ -684,7 +688,7 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
             return false;
         };
         if (action.Verb == "press" || action.Verb == "click" || action.Verb == "key" ||
-            action.Verb == "screenshot" || action.Verb == "run") {
+            action.Verb == "screenshot" || action.Verb == "run" || action.Verb == "point") {
             if (!next(&action.Target)) {
                 *error = action.Verb + " needs an argument";
                 return false;
@@ -692,6 +696,13 @@ static bool ParseRule(const std::string &line, int lineNumber, Rule *rule, std::
             // screenshot FILE moving: taken once painted, without waiting for the picture to stand still.
             if (action.Verb == "screenshot" && i + 1 < words.size() && words[i + 1] == "moving" && !quoted[i + 1])
                 action.Value = words[++i];
+        } else if (action.Verb == "follow") {
+            // follow ID BY: the numbers control ID shows, as long as control BY shows the same text.
+            if (!next(&action.Target) || !IsNumber(action.Target) || !next(&action.Value) ||
+                !IsNumber(action.Value)) {
+                *error = "follow needs two control ids";
+                return false;
+            }
         } else if (action.Verb == "set") {
             if (!next(&action.Target) || !IsNumber(action.Target) || !next(&action.Value)) {
                 *error = "set needs a control id and a text";
@@ -977,6 +988,28 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
         }
         return "";
     }
+    if (action.Verb == "point") {
+        // point ID|LABEL: the system's pointer to the centre of that control, as a hand on the mouse
+        // moves it; point X,Y: to that point of the screen. It stays there, as a resting hand leaves it.
+        POINT at;
+        int x = 0, y = 0;
+        char rest = 0;
+        if (sscanf(action.Target.c_str(), "%d,%d%c", &x, &y, &rest) == 2) {
+            at.x = x;
+            at.y = y;
+        } else {
+            const Control *control = FindTarget(sight, action.Target);
+            if (control == NULL)
+                return "no control " + action.Target;
+            RECT rect;
+            GetWindowRect(control->Handle, &rect);
+            at.x = (rect.left + rect.right) / 2;
+            at.y = (rect.top + rect.bottom) / 2;
+        }
+        if (!SetCursorPos(at.x, at.y))
+            return "cannot move the pointer to " + action.Target;
+        return "";
+    }
     if (action.Verb == "set") {
         const Control *control = FindControl(sight, atoi(action.Target.c_str()));
         if (control == NULL)
@@ -1008,7 +1041,11 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
     }
     if (action.Verb == "wait") {
         DWORD start = GetTickCount();
+        bool held = false;
         for (;;) {
+            // The installer changes one text after the other (an entry's label, then its percentage
+            // back to 0): the conditions must hold at two looks a poll apart, never at one that fell
+            // between two such changes.
             Sight now;
             Observe(window, &now);
             if (!IsWindow(window))
@@ -1016,13 +1053,43 @@ static std::string Perform(Robot &robot, const Sight &sight, const Action &actio
             bool holds = true;
             for (const Condition &condition : action.Conditions)
                 holds = holds && ConditionHolds(condition, now);
-            if (holds)
+            if (holds && held)
                 return "";
+            held = holds;
             if (GetTickCount() - start > WAIT_LIMIT_MS)
                 return "not met within " + std::to_string(WAIT_LIMIT_MS / 1000) +
                        " s; last seen: " + Describe(action.Conditions, now);
             Sleep(WAIT_POLL_MS);
         }
+    }
+    if (action.Verb == "follow") {
+        // Reads both texts until the window closes; every new pair goes into the notes. Within one
+        // text of control BY (one [Files] entry), the number control ID shows must never go down, but
+        // to 0: BY's new text may be read just before ID's is set back to 0 for it.
+        HWND followed = GetDlgItem(window, atoi(action.Target.c_str()));
+        HWND by = GetDlgItem(window, atoi(action.Value.c_str()));
+        if (followed == NULL || by == NULL)
+            return "no control " + (followed == NULL ? action.Target : action.Value);
+        std::string lastBy, lastText, shown, fault;
+        DWORD start = GetTickCount();
+        while (IsWindow(window) && GetTickCount() - start < WAIT_LIMIT_MS) {
+            std::string byText = WindowText(by), text = WindowText(followed);
+            // A window on its way out (hidden before its controls go) shows nothing more.
+            if (!IsWindow(window) || !IsWindowVisible(window))
+                break;
+            if (byText != lastBy || text != lastText) {
+                int number = atoi(text.c_str());
+                if (byText == lastBy && fault.empty() && number != 0 && number < atoi(lastText.c_str()))
+                    fault = "control " + action.Target + " went from \"" + lastText + "\" back to \"" + text +
+                            "\" while control " + action.Value + " showed \"" + byText + "\"";
+                shown += (byText != lastBy ? (shown.empty() ? "" : " | ") + byText + ": " : " ") + text;
+                lastBy = byText;
+                lastText = text;
+            }
+            Sleep(FOLLOW_POLL_MS);
+        }
+        notes->push_back("follow " + action.Target + " " + action.Value + ": " + shown);
+        return fault;
     }
     if (action.Verb == "run") {
         // run COMMAND: another program started while the window waits (a second installer, a
@@ -1092,6 +1159,8 @@ static std::string ActionText(const Action &action, int sequence)
         text += " " + action.Target;
     if (action.Verb == "set")
         text += " " + JsonString(action.Value);
+    else if (action.Verb == "follow")
+        text += " " + action.Value;
     else if (action.Verb == "wait")
         text += " " + action.Value;
     return text;

@@ -1,14 +1,18 @@
 #!/usr/bin/python3
-"""The benchmarks of scripts/bench.sh: setup.exe under Wine against CopyFileA and the bare chain of
-posted 8192-byte steps, a silent installation from a packed setup.exe against the same from the
-folder, the copy dialog's responsiveness, the installer's peak memory, start-up to the first paint and
-the script reader on the host. Prints a Markdown table (and keeps it, with every raw number, in
-build/bench-results/).
+"""The benchmarks of scripts/bench.sh: setup.exe's copy under Wine, interactive (the pointer where
+Install was clicked, and over the main window) and silent, against CopyFileA and the bare chain of
+posted 8192-byte steps; the delay of a click on Cancel; a silent installation from a packed setup.exe
+against the same from the folder; the copy dialog's responsiveness; the installer's peak memory;
+start-up to the first paint and the script reader on the host. Prints a Markdown table (and keeps it,
+with every raw number, in build/bench-results/).
 
-    tests/perf/bench.py [--runs N] [--only copy,packed,probe,memory,startup,reader,payload] [--quick]
+    tests/perf/bench.py [--runs N] [--only copy,cancel,packed,probe,memory,startup,reader,payload]
+                        [--quick] [--before BUILD]
 
 Each Wine figure comes from one prefix of our own (build/bench-wine) with its wineserver kept running,
-on a virtual display of our own; runs of the three copiers alternate and the median is reported.
+on a virtual display of our own; runs of the copiers alternate and the median is reported. --before
+names the build folder of another setup.exe (an earlier commit's), measured as more copiers in the
+same rounds, so that before and after meet the same machine at the same moments.
 A measurement, not a test: nothing here fails on a number, only on a wrong copy.
 """
 
@@ -37,14 +41,24 @@ KB = 1 << 10
 LARGE_SIZE = 256 * MB
 SMALL_COUNT, SMALL_SIZE = 2000, 64 * KB
 MEMORY_SIZES = (10 * MB, 1024 * MB)
-# The goal for the installer's copy time, as a multiple of the bare chain's.
-GOAL_RATIO = 1.3
-# A silent run shows no copy dialog: its copy phase against the bare chain's.
+# The goals: each installer's copy of the large file within this multiple of CopyFileA's, and the
+# interactive copy of the small files within this multiple of the silent one's; a click on Cancel
+# answered within this many milliseconds.
+COPYFILE_GOAL_RATIO = 2.0
 SILENT_GOAL_RATIO = 1.15
+CANCEL_GOAL_MS = 50
+# Where the robot leaves the system's pointer when it presses Install: on the button itself, as a
+# hand that clicked it, or over the main window's backdrop, away from every dialog.
+POINTER_AT_INSTALL = "259"
+POINTER_OVER_MAIN = "40,60"
+# The copy dialog's file percentage at which the Cancel button is clicked, and the name the file
+# being copied has until it is complete (its destination's with this suffix).
+CANCEL_AT_PERCENT = 20
+TEMPORARY_SUFFIX = ".~qs"
 # Seconds the robot allows one installation; far beyond what any of them takes.
 INSTALL_TIMEOUT = 1800
 PROGRAM_TIMEOUT = 1800
-SECTIONS = ("copy", "packed", "probe", "memory", "startup", "reader", "payload")
+SECTIONS = ("copy", "cancel", "packed", "probe", "memory", "startup", "reader", "payload")
 # A silent installation of one file from a packed setup.exe against the same from the folder, for
 # data that deflate cannot shrink and for text; the goals, as a multiple of the folder's time.
 PACKED_SIZE = 256 * MB
@@ -92,45 +106,60 @@ def verify(session, sums, deep):
         raise RuntimeError("wrong copy: " + "; ".join(problems[:5]))
 
 
-def run_installer_timed(session):
-    records, _ = session.run_installer(INSTALL_TIMEOUT)
-    timing = wineperf.installer_timing(records)
-    if not wineperf.installed_cleanly(records) or timing is None:
-        raise RuntimeError("the installation did not go through; see build/bench-wine/runs")
-    if not timing["report"]["text"].startswith(wineperf.report_done_text()):
-        raise RuntimeError(f"the report is not message 5: {timing['report']['text']!r}")
-    return timing["ms"]
+def install_rules(pointer):
+    """The robot's rules of a whole installation with the pointer left at `pointer` (a control or a
+    point of the screen) when Install is pressed."""
+    return ("on dialog control=261 : leave\n"
+            f"on dialog control=259 control=260 : point {pointer} ; press 259\n"
+            "on box button=No : press No\n"
+            "on box button=OK : press OK\n")
 
 
-SILENT_LOG = "C:\\bench-silent.log"
+# Each installer's run writes its log here: its copy phase is timed from it, from the line naming the
+# target directory to the last file copied, interactive and silent alike.
+RUN_LOG = "C:\\bench-run.log"
 
 
-def run_silent_timed(session, installer=DIST + "\\setup.exe", whole=False):
-    """setup.exe /S: no window at all; its copy phase from the times of its own log (with `whole`,
-    also the run's own time from its log's first line to its last, start-up included)."""
-    log = session.host(SILENT_LOG)
+def run_logged(session, installer, rules, arguments, whole=False):
+    """`installer` run under the robot's `rules` with `arguments` and a log; its copy phase from the
+    times of its own log (with `whole`, also the run's own time from its log's first line to its
+    last, start-up included)."""
+    log = session.host(RUN_LOG)
     if os.path.exists(log):
         os.remove(log)
-    records, _ = session.run_installer(INSTALL_TIMEOUT, rules="", arguments=f"/S /LOG={SILENT_LOG}",
+    records, _ = session.run_installer(INSTALL_TIMEOUT, rules=rules, arguments=f"{arguments}/LOG={RUN_LOG}",
                                        installer=installer)
-    ms = wineperf.silent_copy_ms(log) if os.path.exists(log) else None
+    ms = wineperf.log_copy_ms(log) if os.path.exists(log) else None
     if not wineperf.installed_cleanly(records) or ms is None:
-        raise RuntimeError("the silent installation did not go through; see build/bench-wine/runs")
+        raise RuntimeError(f"the installation by {installer} did not go through; see build/bench-wine/runs")
     return (ms, wineperf.log_span_ms(log)) if whole else ms
 
 
-def copy_case(session, name, files, runs):
-    """One copy case: the three copiers alternately, `runs` times each. Returns the medians and raws."""
+def installer_copiers(installer, label):
+    """The three ways of running one setup.exe: interactive with the pointer at Install, interactive
+    with it over the main window, silent (no window at all)."""
+    return {
+        f"{label}": lambda session: run_logged(session, installer, install_rules(POINTER_AT_INSTALL), ""),
+        f"{label}-main": lambda session: run_logged(session, installer, install_rules(POINTER_OVER_MAIN), ""),
+        f"{label}-silent": lambda session: run_logged(session, installer, "", "/S "),
+    }
+
+
+BEFORE_INSTALLER = "before.exe"
+
+
+def copy_case(session, name, files, runs, before):
+    """One copy case: the copiers alternately, `runs` times each. Returns the medians and raws."""
     say(f"copy {name}: laying out the distribution")
-    sums = session.lay_out(files, [(f"F{i}", n) for i, n in enumerate(files)])
+    others = {BEFORE_INSTALLER: os.path.join(before, "setup.exe")} if before else None
+    sums = session.lay_out(files, [(f"F{i}", n) for i, n in enumerate(files)], others)
     pairs = [(DIST + "\\" + n, TARGET + "\\" + n) for n in files]
     listing = session.write_list("list.txt", pairs)
-    copiers = {
-        "installer": lambda: run_installer_timed(session),
-        "silent": lambda: run_silent_timed(session),
-        "copyfile": lambda: session.run_program("copyfile.exe", [listing], PROGRAM_TIMEOUT)["ms"],
-        "chain": lambda: session.run_program("chain.exe", [listing], PROGRAM_TIMEOUT)["ms"],
-    }
+    copiers = installer_copiers(DIST + "\\setup.exe", "installer")
+    if before:
+        copiers.update(installer_copiers(DIST + "\\" + BEFORE_INSTALLER, "before"))
+    copiers["copyfile"] = lambda session: session.run_program("copyfile.exe", [listing], PROGRAM_TIMEOUT)["ms"]
+    copiers["chain"] = lambda session: session.run_program("chain.exe", [listing], PROGRAM_TIMEOUT)["ms"]
     order = list(copiers)
     times = {c: [] for c in order}
     for round_number in range(runs):
@@ -138,27 +167,26 @@ def copy_case(session, name, files, runs):
         shift = round_number % len(order)
         for copier in order[shift:] + order[:shift]:
             session.clear_target()
-            if copier not in ("installer", "silent"):
+            if copier in ("copyfile", "chain"):
                 os.makedirs(session.host(TARGET))
-            times[copier].append(copiers[copier]())
+            times[copier].append(copiers[copier](session))
             verify(session, sums, deep=round_number == 0)
         say(f"copy {name}: round {round_number + 1}/{runs}: " +
             ", ".join(f"{c} {times[c][-1]:.0f} ms" for c in order) + f" (load {load()})")
     session.clear_target()
     session.remove_dist()
-    medians = {c: statistics.median(t) for c, t in times.items()}
-    return {"median_ms": medians, "runs_ms": times, "ratio": medians["installer"] / medians["chain"],
-            "silent_ratio": medians["silent"] / medians["chain"]}
+    return {"median_ms": {c: statistics.median(t) for c, t in times.items()}, "runs_ms": times}
 
 
-def bench_copy(session, runs, scale):
+def bench_copy(session, runs, scale, before):
     large_size = int(LARGE_SIZE * scale)
     large = {"large.bin": (large_size, b"large")}
     # The quick run keeps the small files' size and takes fewer of them.
     small = {f"f{i:04d}.bin": (SMALL_SIZE, b"small %d" % i) for i in range(int(SMALL_COUNT * scale))}
     return {
-        "large": dict(copy_case(session, f"one {size_text(large_size)} file", large, runs), files=1, bytes=large_size),
-        "small": dict(copy_case(session, f"{len(small)} files of {size_text(SMALL_SIZE)}", small, runs),
+        "large": dict(copy_case(session, f"one {size_text(large_size)} file", large, runs, before), files=1,
+                      bytes=large_size),
+        "small": dict(copy_case(session, f"{len(small)} files of {size_text(SMALL_SIZE)}", small, runs, before),
                       files=len(small), bytes=len(small) * SMALL_SIZE),
     }
 
@@ -194,7 +222,7 @@ def bench_packed(session, runs, scale):
             order = list(installers) if round_number % 2 == 0 else list(reversed(installers))
             for name in order:
                 session.clear_target()
-                copy, whole = run_silent_timed(session, installers[name], whole=True)
+                copy, whole = run_logged(session, installers[name], "", "/S ", whole=True)
                 copy_ms[name].append(copy)
                 whole_ms[name].append(whole)
                 verify(session, sums, deep=round_number == 0)
@@ -211,6 +239,42 @@ def bench_packed(session, runs, scale):
                          "ratio": medians["packed"] / medians["folder"],
                          "whole_ratio": whole["packed"] / whole["folder"], "goal": PACKED_GOALS[kind]}
     return results
+
+
+# ---- (b) a click on Cancel ------------------------------------------------------------------------------
+
+def bench_cancel(session, runs, scale, before):
+    """probe.exe clicks Cancel (SendInput, the pointer moved onto the button) once the copy dialog shows
+    CANCEL_AT_PERCENT for a large file, and times until the copy stops (its temporary file grows no
+    more) and until the copy dialog is gone (once that file is removed)."""
+    size = int(LARGE_SIZE * scale)
+    say(f"cancel: a click on Cancel at {CANCEL_AT_PERCENT} % of a file of {size_text(size)}")
+    others = {BEFORE_INSTALLER: os.path.join(before, "setup.exe")} if before else None
+    session.lay_out({"large.bin": (size, b"large")}, [("Large", "large.bin")], others)
+    installers = {"installer": DIST + "\\setup.exe", **({"before": DIST + "\\" + BEFORE_INSTALLER} if before else {})}
+    delays = {label: [] for label in installers}
+    closes = {label: [] for label in installers}
+    watched = TARGET + "\\large.bin" + TEMPORARY_SUFFIX
+    for number in range(runs):
+        for label, installer in installers.items():
+            session.clear_target()
+            records, probed = session.run_installer(
+                INSTALL_TIMEOUT, rules=install_rules(POINTER_AT_INSTALL), installer=installer,
+                probe=["--cancel-at", str(CANCEL_AT_PERCENT), "--watch", watched, "--limit", str(INSTALL_TIMEOUT)])
+            end = next((r for r in records if r.get("kind") == "end"), {})
+            if end.get("exit") != 1602 or not probed or "cancel_ms" not in probed:
+                raise RuntimeError(f"the cancelled installation by {installer} did not go as foreseen: {end} {probed}")
+            delays[label].append(probed["cancel_ms"])
+            closes[label].append(probed["closed_ms"])
+        say(f"cancel: run {number + 1}/{runs}: " + ", ".join(
+            f"{label} {delays[label][-1]:.1f} ms to the stop, {closes[label][-1]:.1f} ms to the close"
+            for label in installers) + f" (load {load()})")
+    session.clear_target()
+    session.remove_dist()
+    return {label: {"runs_ms": delays[label], "median_ms": statistics.median(delays[label]),
+                    "max_ms": max(delays[label]), "closed_runs_ms": closes[label],
+                    "closed_median_ms": statistics.median(closes[label])}
+            for label in installers}
 
 
 # ---- (c) the copy dialog's responsiveness ------------------------------------------------------------
@@ -406,27 +470,54 @@ def bench_reader(bench_build):
 
 # ---- The table -----------------------------------------------------------------------------------------
 
+def copy_lines(copy, label, title):
+    lines = []
+    for key in ("large", "small"):
+        case = copy[key]
+        if label not in case["median_ms"]:
+            continue
+        each = case["bytes"] // case["files"]
+        what = (f"one {size_text(each)} file" if case["files"] == 1
+                else f"{case['files']} files of {size_text(each)}")
+        med = case["median_ms"]
+        runs = len(case["runs_ms"][label])
+        at, main, silent, copyfile = med[label], med[f"{label}-main"], med[f"{label}-silent"], med["copyfile"]
+
+        # A ratio is taken in each round, whose copiers meet the machine at nearly the same moment, and
+        # the median of the rounds' ratios is given.
+        def ratio(copier, reference):
+            return statistics.median(a / b for a, b in zip(case["runs_ms"][copier], case["runs_ms"][reference]))
+
+        ratios = (f"× CopyFileA {ratio(label, 'copyfile'):.2f} / {ratio(label + '-main', 'copyfile'):.2f} / "
+                  f"{ratio(label + '-silent', 'copyfile'):.2f} (goal ≤ {COPYFILE_GOAL_RATIO:g})" if key == "large" else
+                  f"interactive × silent {ratio(label, label + '-silent'):.2f} / "
+                  f"{ratio(label + '-main', label + '-silent'):.2f} (goal ≤ {SILENT_GOAL_RATIO:g})")
+        lines.append(f"| {title}: copy of {what}, interactive (pointer at Install / over the main window) / silent"
+                     f" / CopyFileA / bare chain (median of {runs}) | {at:.0f} / {main:.0f} / {silent:.0f} / "
+                     f"{copyfile:.0f} / {med['chain']:.0f} ms; {ratios}, medians of the rounds' ratios |")
+    return lines
+
+
 def table(results):
     m = results["machine"]
-    lines = [f"Measured {m['date']} on {m['nproc']} × {m['cpu']}, {m['ram_gb']} GB RAM, {m['wine']} "
+    where = " in scripts/testvm.sh's emulated machine (only the ratios mean anything)" if results.get("emulated") else ""
+    lines = [f"Measured {m['date']}{where} on {m['nproc']} × {m['cpu']}, {m['ram_gb']} GB RAM, {m['wine']} "
              f"(Linux {m['kernel']}), load average {results['load_before']} before and "
              f"{results['load_after']} after; `bash scripts/bench.sh`.", "",
              "| measure | result |", "|---|---|"]
     copy = results.get("copy")
     if copy:
-        for key in ("large", "small"):
-            case = copy[key]
-            each = case["bytes"] // case["files"]
-            title = (f"one {size_text(each)} file" if case["files"] == 1
-                     else f"{case['files']} files of {size_text(each)}")
-            med = case["median_ms"]
-            runs = len(case["runs_ms"]["installer"])
-            lines.append(f"| copy, {title}: installer / CopyFileA / bare chain (median of {runs}) | "
-                         f"{med['installer']:.0f} / {med['copyfile']:.0f} / {med['chain']:.0f} ms; installer = "
-                         f"{case['ratio']:.2f} × bare chain (goal ≤ {GOAL_RATIO}) |")
-            lines.append(f"| copy, {title}: silent installer (`/S`, copy phase from its log) / bare chain "
-                         f"(median of {runs}) | {med['silent']:.0f} / {med['chain']:.0f} ms; silent = "
-                         f"{case['silent_ratio']:.2f} × bare chain (goal ≤ {SILENT_GOAL_RATIO}) |")
+        lines += copy_lines(copy, "installer", "setup.exe")
+        lines += copy_lines(copy, "before", "setup.exe before")
+    cancel = results.get("cancel")
+    if cancel:
+        for label, title in (("installer", "setup.exe"), ("before", "setup.exe before")):
+            if label in cancel:
+                c = cancel[label]
+                lines.append(f"| {title}: a click on Cancel at {CANCEL_AT_PERCENT} % to the copy's stop "
+                             f"({len(c['runs_ms'])} runs) | median {c['median_ms']:.1f} ms, maximum "
+                             f"{c['max_ms']:.1f} ms (goal ≤ {CANCEL_GOAL_MS} ms); to the dialog's close, once "
+                             f"the partial copy is removed, median {c['closed_median_ms']:.1f} ms |")
     packed = results.get("packed")
     if packed:
         for kind in ("incompressible", "text"):
@@ -475,6 +566,10 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--runs", type=int, default=5, help="runs of each copier per case (default 5)")
     parser.add_argument("--probe-runs", type=int, default=3)
+    parser.add_argument("--cancel-runs", type=int, default=5)
+    parser.add_argument("--before", help="the build folder of another setup.exe, measured in the same rounds")
+    parser.add_argument("--emulated", action="store_true",
+                        help="run in scripts/testvm.sh's emulated machine: no host benchmark, ratios only")
     parser.add_argument("--startup-runs", type=int, default=10)
     parser.add_argument("--only", default=",".join(SECTIONS), help="comma-separated: " + ",".join(SECTIONS))
     parser.add_argument("--quick", action="store_true", help="sizes and file counts divided by 16 (a smoke run)")
@@ -489,15 +584,22 @@ def main():
     if unknown:
         parser.error(f"unknown section(s): {', '.join(unknown)}")
     scale = 1 / 16 if args.quick else 1
+    if args.emulated and "reader" in sections:
+        # The host's own program: it measures the host, not the emulated machine.
+        sections.remove("reader")
+        say("reader: not in the emulated machine; build/bench/benchmarks runs on the host")
 
     started = time.monotonic()
-    results = {"machine": machine(), "load_before": load(), "quick": args.quick}
+    results = {"machine": machine(), "load_before": load(), "quick": args.quick, "emulated": args.emulated}
     say(f"{results['machine']}, load {results['load_before']}")
-    if any(s in sections for s in ("copy", "packed", "probe", "memory")):
+    before = os.path.abspath(args.before) if args.before else None
+    if any(s in sections for s in ("copy", "cancel", "packed", "probe", "memory")):
         session = wineperf.Session(args.work, args.build, args.perf_build)
         try:
             if "copy" in sections:
-                results["copy"] = bench_copy(session, args.runs, scale)
+                results["copy"] = bench_copy(session, args.runs, scale, before)
+            if "cancel" in sections:
+                results["cancel"] = bench_cancel(session, args.cancel_runs, scale, before)
             if "packed" in sections:
                 results["packed"] = bench_packed(session, args.runs, scale)
             if "probe" in sections:

@@ -13,7 +13,8 @@
 //   window   the chain's window shown full-screen like the installer's main window, owning the dialog,
 //            which is centred over it (so under a pointer left in the middle of the screen)
 //   peek     the installer's message loop: a PeekMessageA filtered on the dialog before each GetMessageA
-//   all      dialog, bar, text, label, window and peek: the installer's copy phase as it is
+//   all      dialog, bar, text, label, window and peek: the installer's copy phase as it was with one
+//            posted step per chunk (it now copies chunks for about 10 ms a step)
 // and changes that keep a bar and a percentage after every chunk:
 //   cache      the two controls looked up once instead of after every chunk
 //   sametext   the percentage set only when its text changes

@@ -138,15 +138,18 @@ class Session:
         shutil.rmtree(self.host(TARGET), ignore_errors=True)
         subprocess.run(["sync"], check=True)
 
-    def lay_out(self, files, script_entries):
+    def lay_out(self, files, script_entries, others=None):
         """Writes setup.exe, setup.inf and `files` ({name: (size, seed[, mtime in ns])}) into the
-        distribution folder, which is emptied first. Returns {name: sha1}."""
+        distribution folder, which is emptied first; `others` ({name: host path}) adds more installers,
+        each with the script under its own name. Returns {name: sha1}."""
         dist = self.host(DIST)
         shutil.rmtree(dist, ignore_errors=True)
         os.makedirs(dist)
-        shutil.copy(os.path.join(self.build, "setup.exe"), os.path.join(dist, "setup.exe"))
-        with open(os.path.join(dist, "setup.inf"), "wb") as f:
-            f.write(install_script(script_entries))
+        installers = {"setup.exe": os.path.join(self.build, "setup.exe"), **(others or {})}
+        for name, path in installers.items():
+            shutil.copy(path, os.path.join(dist, name))
+            with open(os.path.join(dist, os.path.splitext(name)[0] + ".inf"), "wb") as f:
+                f.write(install_script(script_entries))
         sums = {}
         for name, (size, seed, *mtime) in files.items():
             path = os.path.join(dist, *name.split("\\"))
@@ -287,9 +290,9 @@ def installed_cleanly(records):
 LOG_TIME = re.compile(r"^(\d\d):(\d\d):(\d\d)\.(\d\d\d) (.*)$")
 
 
-def silent_copy_ms(log_path):
-    """A silent run's copy phase from its log: from the line that names the target directory to the
-    last file copied, in ms; None when the log does not hold both."""
+def log_copy_ms(log_path):
+    """A run's copy phase from its log: from the line that names the target directory to the last
+    file copied, in ms; None when the log does not hold both."""
     stamps = []
     with open(log_path, encoding="cp1252") as f:
         for line in f:

@@ -28,6 +28,8 @@ const char EXAMPLE_SCRIPT[] =
 
 namespace {
 
+const DWORD ONE_CHUNK_A_STEP_MICROSECONDS = 10000;
+
 const char *StepName(UINT message)
 {
     switch (message) {
@@ -137,6 +139,10 @@ int InstallTest::Run(const std::string &arguments)
     if (onIdle)
         user.onIdle = onIdle;
     sim::SetUser(user);
+    // A disk on which every read and write takes a copy step's whole time, so that each step copies
+    // one chunk and a run passes through every chunk's state, as an installation from a slow medium
+    // does; the copy engine's own tests show steps of many chunks.
+    sim::SetFileCallDuration(ONE_CHUNK_A_STEP_MICROSECONDS);
     std::string commandLine = arguments;
     try {
         return WinMain(sim::Instance(), nullptr, &commandLine[0], SW_SHOWNORMAL);

@@ -1,5 +1,5 @@
-// The copy dialog: its texts, the percentages it works out, the bars it paints pixel by pixel,
-// and the keys and buttons that must not stop a copy.
+// The copy dialog: its texts, the percentages it works out, the bars it paints pixel by pixel and
+// paints again when their controls are painted anew, and the keys and buttons that must not stop a copy.
 #include <gtest/gtest.h>
 
 #include <string.h>
@@ -257,6 +257,33 @@ TEST_F(CopyDialogTest, NarrowBarsKeepTheirPartsInside)
         DrawProgressBar(dialog_, IDC_COPY_FILE_BAR, row.percent);
         EXPECT_EQ(BarRuns(dialog_, IDC_COPY_FILE_BAR), row.runs);
     }
+}
+
+TEST_F(CopyDialogTest, ABarIsDrawnWhenItsFillChangesAndWhenItsControlIsPaintedAnew)
+{
+    HWND bar = GetDlgItem(dialog_, IDC_COPY_FILE_BAR);
+    // 50 pixels: 50 and 51 % fill the same 25.
+    MoveWindow(bar, 0, 0, 50 + 2, 14, FALSE);
+    struct Row {
+        int percent;
+        int drawings;  // DCs taken for the bar so far
+    } rows[] = { { 50, 1 }, { 51, 1 }, { 52, 2 }, { 52, 2 } };
+    int before = sim::DeviceContextsTaken(bar);
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.percent);
+        Progress(row.percent, 100);
+        EXPECT_EQ(sim::DeviceContextsTaken(bar) - before, row.drawings);
+    }
+    EXPECT_EQ(BarRuns(dialog_, IDC_COPY_FILE_BAR), "blue*26 black*1 grey*3 white*20");
+
+    // Uncovered, the control paints itself with the dialog's colour, then the bar is back at once.
+    InvalidateRect(bar, NULL, TRUE);
+    ServeDialog();
+    EXPECT_EQ(BarRuns(dialog_, IDC_COPY_FILE_BAR), "blue*26 black*1 grey*3 white*20");
+    // A bar never drawn stays as its control paints itself.
+    InvalidateRect(GetDlgItem(dialog_, IDC_COPY_OVERALL_BAR), NULL, TRUE);
+    ServeDialog();
+    EXPECT_EQ(BarRuns(dialog_, IDC_COPY_OVERALL_BAR), "grey*268");
 }
 
 TEST_F(CopyDialogTest, OnlyTheCancelButtonAsksToCancel)

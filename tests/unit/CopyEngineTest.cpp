@@ -1,11 +1,13 @@
 // The copy engine's two steps, driven through a test main window the way the sequencer drives
-// them: paths, chunks and notifications, the copy written beside its destination, the prompt, read
-// and write errors, cancelling, what a run ended by force leaves, and the sizes that must never wrap.
+// them: paths, chunks, steps and notifications on disks of several speeds, the copy written beside
+// its destination, the prompt, read and write errors, cancelling, what a run ended by force leaves,
+// and the sizes that must never wrap.
 #include <gtest/gtest.h>
 
 #include <limits.h>
 #include <string.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +28,8 @@ const char TARGET[] = "C:\\Program Files\\Quillet";
 const COLORREF BLUE = 0x00FF0000;
 const COLORREF GREY = 0x00C0C0C0;
 const int MAX_STEPS = 10000;
+// A read or a write that takes this long makes every copy step one chunk long.
+const DWORD ONE_CHUNK_A_STEP_MICROSECONDS = 10000;
 
 // WM_COPY_DONE or WM_FINISH once the chain has reached one of them.
 UINT EndMessage;
@@ -193,13 +197,12 @@ protected:
         ASSERT_NE(State.CopyDialog, (HWND)NULL);
     }
 
-    // One round of the installer's loop: the copy dialog's messages first, then one other.
+    // One round of the installer's loop: input and repaints first, then the next message.
     void PumpOne()
     {
         MSG msg;
-        while (State.CopyDialog != NULL && PeekMessageA(&msg, State.CopyDialog, 0, 0, PM_REMOVE))
-            IsDialogMessageA(State.CopyDialog, &msg);
-        ASSERT_TRUE(GetMessageA(&msg, NULL, 0, 0));
+        if (!PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT))
+            ASSERT_TRUE(GetMessageA(&msg, NULL, 0, 0));
         if (State.CopyDialog != NULL && IsDialogMessageA(State.CopyDialog, &msg))
             return;
         DispatchMessageA(&msg);
@@ -338,25 +341,41 @@ TEST_F(CopyEngineTest, EveryLineCostsOneStepAndAMissingSourceIsCountedSilently)
     EXPECT_FALSE(sim::GetFile(Target("missing.txt")).has_value());
 }
 
-TEST_F(CopyEngineTest, ChunksOf8192BytesEachFollowedByProgress)
+TEST_F(CopyEngineTest, AStepCopiesChunksForAboutTenMillisecondsAndTellsTheDialogWhatChanges)
 {
     struct Row {
+        const char *name;
         size_t size;
+        DWORD callMicroseconds;  // each read and each write
+        bool measured;           // the source's size can be had
         std::vector<std::string> chain;
         std::vector<int> done;  // FileBytesDone at each progress notification
     } rows[] = {
-        { 20000, { "next", "256", "260", "chunk", "260", "chunk", "260", "chunk", "260", "next", "done" },
+        { "20 ms a chunk: one chunk a step", 20000, ONE_CHUNK_A_STEP_MICROSECONDS, true,
+          { "next", "256", "260", "chunk", "260", "chunk", "260", "chunk", "260", "next", "done" },
           { 0, 8192, 16384, 20000 } },
+        // 19, 39, 59 % at 4, 8, 12 ms; then 79, 99, 100 %.
+        { "4 ms a chunk: three chunks, then the rest", 40961, 2000, true,
+          { "next", "256", "260", "chunk", "260", "260", "260", "chunk", "260", "260", "260", "next", "done" },
+          { 0, 8192, 16384, 24576, 32768, 40960, 40961 } },
+        { "no time at all: the whole file in one step", 20000, 0, true,
+          { "next", "256", "260", "chunk", "260", "260", "260", "next", "done" }, { 0, 8192, 16384, 20000 } },
         // A full last chunk is followed by a read of nothing, which tells nothing.
-        { 8192, { "next", "256", "260", "chunk", "260", "chunk", "next", "done" }, { 0, 8192 } },
-        { 8193, { "next", "256", "260", "chunk", "260", "chunk", "260", "next", "done" }, { 0, 8192, 8193 } },
-        { 0, { "next", "256", "260", "chunk", "next", "done" }, { 0 } },
+        { "a multiple of 8192 bytes", 8192, 0, true, { "next", "256", "260", "chunk", "260", "next", "done" },
+          { 0, 8192 } },
+        { "empty", 0, 0, true, { "next", "256", "260", "chunk", "next", "done" }, { 0 } },
+        // Its percentage stays 0: the dialog is told at the start and at the end alone.
+        { "a size that cannot be measured", 20000, 0, false, { "next", "256", "260", "chunk", "260", "next", "done" },
+          { 0, 20000 } },
     };
     for (const Row &row : rows) {
-        SCOPED_TRACE(row.size);
+        SCOPED_TRACE(row.name);
         StartOver();
+        sim::SetFileCallDuration(row.callMicroseconds);
         std::string content = Bytes(row.size, (unsigned)row.size);
         sim::PutFile("C:\\DIST\\data.bin", content);
+        if (!row.measured)
+            sim::FailSeek("DIST\\data.bin");
         StartCopy("Data=data.bin\r\n");
         EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
         EXPECT_EQ(Chain(), row.chain);
@@ -365,7 +384,7 @@ TEST_F(CopyEngineTest, ChunksOf8192BytesEachFollowedByProgress)
             if (n.id != IDC_COPY_FILE_PERCENT)
                 continue;
             done.push_back(n.done);
-            EXPECT_EQ(n.total, (int)row.size);
+            EXPECT_EQ(n.total, row.measured ? (int)row.size : 0);
             EXPECT_EQ(n.copied, n.done);
         }
         EXPECT_EQ(done, row.done);
@@ -373,9 +392,54 @@ TEST_F(CopyEngineTest, ChunksOf8192BytesEachFollowedByProgress)
     }
 }
 
+// What the dialog's file percentage reads after each progress notification.
+std::vector<std::string> ShownFilePercentages;
+WNDPROC WatchedDialogProc;
+
+LRESULT CALLBACK PercentageWatchProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    LRESULT result = CallWindowProcA(WatchedDialogProc, dialog, message, wParam, lParam);
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_COPY_FILE_PERCENT)
+        ShownFilePercentages.push_back(sim::ControlText(dialog, IDC_COPY_FILE_PERCENT));
+    return result;
+}
+
+TEST_F(CopyEngineTest, ALargeFileCostsStepsAndDrawingsByTimeAndPercentageNotByChunk)
+{
+    UseCopyDialog();
+    ShownFilePercentages.clear();
+    WatchedDialogProc = (WNDPROC)SetWindowLongPtrA(State.CopyDialog, GWLP_WNDPROC, (LONG_PTR)PercentageWatchProc);
+    // 8192 chunks on a disk that takes 0.1 ms a chunk: 819 ms, about 82 steps of 10 ms.
+    const size_t size = 64 << 20;
+    sim::SetFileCallDuration(50);
+    std::string content = Bytes(size);
+    sim::PutFile("C:\\DIST\\big.bin", content);
+    State.TotalBytes = (int)size;
+    StartCopy("Big=big.bin\r\n");
+
+    EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
+    std::vector<std::string> chain = Chain();
+    long steps = std::count(chain.begin(), chain.end(), "chunk");
+    EXPECT_GE(steps, 75);
+    EXPECT_LE(steps, 100);
+    // Every percentage once, in order: the dialog is told of each change and of nothing else.
+    std::vector<std::string> everyPercentage;
+    for (int percent = 0; percent <= PERCENT_FULL; percent++)
+        everyPercentage.push_back(std::to_string(percent) + " %");
+    EXPECT_EQ(ShownFilePercentages, everyPercentage);
+    EXPECT_EQ(std::count(chain.begin(), chain.end(), "256"), 1);
+    // Each bar at most once a percentage.
+    int drawings = sim::DeviceContextsTaken(GetDlgItem(State.CopyDialog, IDC_COPY_FILE_BAR)) +
+                   sim::DeviceContextsTaken(GetDlgItem(State.CopyDialog, IDC_COPY_OVERALL_BAR));
+    EXPECT_LE(drawings, 2 * (PERCENT_FULL + 1));
+    EXPECT_EQ(sim::ControlText(State.CopyDialog, IDC_COPY_OVERALL_PERCENT), "100 %");
+    EXPECT_TRUE(sim::GetFile(Target("big.bin")) == content);
+}
+
 TEST_F(CopyEngineTest, TheCopyIsWrittenBesideItsDestinationAndThenTakesItsPlace)
 {
     UseCopyDialog();
+    sim::SetFileCallDuration(ONE_CHUNK_A_STEP_MICROSECONDS);
     std::string content = Bytes(30000, 3);
     sim::PutFile("C:\\DIST\\Quillet.exe", content);
     PutOldFile(Target("Quillet.exe"), std::string(40000, 'o'));
@@ -580,20 +644,35 @@ TEST_F(CopyEngineTest, AFullDiskIsShownAndTheNextEntryFollows)
     EXPECT_EQ(State.CopiedBytes, 8192 + 4);
 }
 
-TEST_F(CopyEngineTest, CancelDuringAFileLeavesItsDestinationAsItWas)
+TEST_F(CopyEngineTest, CancelDuringAFileStopsItBeforeTheNextChunkAndLeavesItsDestinationAsItWas)
 {
-    UseCopyDialog();
-    sim::PutFile("C:\\DIST\\big.bin", Bytes(30000));
-    sim::PutFile("C:\\DIST\\next.txt", "next");
-    StartCopy("Big=big.bin\r\nNext=next.txt\r\n");
+    struct Row {
+        const char *name;
+        void (*act)(HWND dialog);
+    } rows[] = {
+        { "Cancel clicked", [](HWND dialog) { sim::PressButton(dialog, IDC_COPY_CANCEL); } },
+        // Cancel is the default button and has the focus.
+        { "Enter", [](HWND dialog) { sim::PressKey(dialog, VK_RETURN); } },
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        StartOver();
+        UseCopyDialog();
+        sim::SetFileCallDuration(ONE_CHUNK_A_STEP_MICROSECONDS);
+        sim::PutFile("C:\\DIST\\big.bin", Bytes(30000));
+        sim::PutFile("C:\\DIST\\next.txt", "next");
+        StartCopy("Big=big.bin\r\nNext=next.txt\r\n");
 
-    RunUntil([] { return State.FileBytesDone == 8192; });
-    sim::PressButton(State.CopyDialog, IDC_COPY_CANCEL);
-    EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
-    EXPECT_EQ(State.CancelRequested, 1);
-    EXPECT_EQ(State.FailureCount, 1);
-    EXPECT_TRUE(FilesBelow(TARGET).empty());
-    EXPECT_TRUE(IsWindow(State.CopyDialog));
+        RunUntil([] { return State.FileBytesDone == 8192; });
+        row.act(State.CopyDialog);
+        EXPECT_EQ(Run(), (UINT)WM_COPY_DONE);
+        // The user's input is taken before the step that was already posted.
+        EXPECT_EQ(State.FileBytesDone, 8192);
+        EXPECT_EQ(State.CancelRequested, 1);
+        EXPECT_EQ(State.FailureCount, 1);
+        EXPECT_TRUE(FilesBelow(TARGET).empty());
+        EXPECT_TRUE(IsWindow(State.CopyDialog));
+    }
 }
 
 TEST_F(CopyEngineTest, CancelBetweenFilesTakesEffectOnceTheNextFilesAreOpen)

@@ -298,6 +298,7 @@ BOOL WINAPI FreeLibrary(HMODULE module);
 [[noreturn]]
 #endif
 void WINAPI ExitProcess(UINT exitCode);
+DWORD WINAPI GetTickCount(void);
 
 #ifdef __cplusplus
 }
@@ -423,8 +424,10 @@ typedef struct tagCREATESTRUCTA {
 #define DS_MODALFRAME 0x80L
 #define SS_LEFT 0x00000000L
 #define SS_CENTER 0x00000001L
+#define SS_RIGHT 0x00000002L
 #define SS_ICON 0x00000003L
 #define SS_BLACKFRAME 0x00000007L
+#define SS_TYPEMASK 0x0000001FL
 #define ES_AUTOHSCROLL 0x0080L
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
@@ -438,6 +441,22 @@ typedef struct tagCREATESTRUCTA {
 #define SM_CYSCREEN 1
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
+#define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
+#define QS_RAWINPUT 0x0400
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
+#define QS_INPUT (QS_MOUSE | QS_KEY | QS_RAWINPUT)
+#define PM_QS_INPUT (QS_INPUT << 16)
+#define PM_QS_POSTMESSAGE ((QS_POSTMESSAGE | QS_HOTKEY | QS_TIMER) << 16)
+#define PM_QS_PAINT (QS_PAINT << 16)
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+#define GWLP_WNDPROC (-4)
 #define GW_OWNER 4
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
 #define IDI_APPLICATION MAKEINTRESOURCEA(32512)
@@ -488,6 +507,8 @@ LRESULT WINAPI DispatchMessageA(const MSG *msg);
 BOOL WINAPI IsDialogMessageA(HWND dialog, LPMSG msg);
 void WINAPI PostQuitMessage(int exitCode);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC dialogProc, LPARAM param);
 HWND WINAPI CreateDialogParamA(HINSTANCE instance, LPCSTR templateName, HWND owner, DLGPROC dialogProc, LPARAM param);
@@ -554,6 +575,7 @@ BOOL WINAPI BitBlt(HDC dc, int x, int y, int width, int height, HDC source, int 
 HBITMAP WINAPI CreateDIBitmap(HDC dc, const BITMAPINFOHEADER *header, DWORD init, LPCVOID bits,
                               const BITMAPINFO *info, UINT usage);
 COLORREF WINAPI GetPixel(HDC dc, int x, int y);
+DWORD WINAPI GetSysColor(int index);
 
 #ifdef __cplusplus
 }
