@@ -13,22 +13,9 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build/check"
 program="$build/check-distribution"
 
-# Built on its own, without the sanitizers of the host preset, so that a check takes milliseconds.
-quiet() {
-    local log
-    log=$(mktemp)
-    if ! "$@" >"$log" 2>&1; then cat "$log" >&2; rm -f "$log"; exit 2; fi
-    rm -f "$log"
-}
-# Where the build tools are missing (the emulated machine the Wine tests may run in), the checker
-# made beforehand runs: scripts/e2e.sh brings it up to date first.
-if [ ! -x "$program" ]; then
-    bash "$repo/scripts/install-deps.sh" >&2
-fi
-if command -v cmake >/dev/null; then
-    [ -f "$build/build.ninja" ] || quiet cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-    quiet cmake --build "$build" --target check-distribution -j 2
-fi
+# Built on its own, so that a check takes milliseconds.
+. "$repo/scripts/host-tool.sh"
+build_host_tool check-distribution
 [ "${1:-}" != --build-only ] || exit 0
 
 # samples/ is the demo distribution but for its two programs, which the win32 build makes from

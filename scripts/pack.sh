@@ -10,20 +10,9 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build="$repo/build/check"
 program="$build/pack"
 
-# Built beside the dry run's checker, without the sanitizers of the host preset.
-quiet() {
-    local log
-    log=$(mktemp)
-    if ! "$@" >"$log" 2>&1; then cat "$log" >&2; rm -f "$log"; exit 2; fi
-    rm -f "$log"
-}
-if [ ! -x "$program" ]; then
-    bash "$repo/scripts/install-deps.sh" >&2
-fi
-if command -v cmake >/dev/null; then
-    [ -f "$build/build.ninja" ] || quiet cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
-    quiet cmake --build "$build" --target pack -j 2
-fi
+# Built beside the dry run's checker.
+. "$repo/scripts/host-tool.sh"
+build_host_tool pack
 [ "${1:-}" != --build-only ] || exit 0
 
 # samples/ is the demo distribution but for its programs, which the win32 build makes: the folder

@@ -22,6 +22,7 @@
 #include "resources/resource.h"
 #include "system/Leftovers.h"
 #include "tools/DryRun.h"
+#include "tools/Folders.h"
 #include "ui/Background.h"
 
 namespace {
@@ -66,38 +67,9 @@ enum {
     DRIVE_ROOT_LENGTH = 3,  // "C:\"
 };
 
-std::string Lower(std::string text)
-{
-    for (char &c : text)
-        c = (char)tolower((unsigned char)c);
-    return text;
-}
-
 bool EndsWith(const std::string &text, const std::string &ending)
 {
     return text.size() >= ending.size() && Lower(text.substr(text.size() - ending.size())) == Lower(ending);
-}
-
-std::vector<std::string> FolderEntries(const std::string &folder)
-{
-    std::vector<std::string> names;
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (dirent *entry = readdir(dir))
-            names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// The entry of `folder` named `name` without regard to case, as Windows finds it; empty when none.
-std::string FindInFolder(const std::string &folder, const std::string &name)
-{
-    for (const std::string &entry : FolderEntries(folder)) {
-        if (Lower(entry) == Lower(name))
-            return entry;
-    }
-    return "";
 }
 
 std::string Stem(const std::string &name)

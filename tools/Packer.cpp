@@ -21,13 +21,13 @@
 #include "resources/resource.h"
 #include "script/ScriptReader.h"
 #include "script/TextHelpers.h"
+#include "tools/Folders.h"
 #include "tools/Packer.h"
 
 namespace {
 
 const char INSTALLER_NAME[] = "setup.exe";
 const char WINDOWS_DESTINATION_MARK = '%';
-const char CURRENT_DIRECTORY[] = ".";
 const uint64_t FILETIME_UNIX_EPOCH = 116444736000000000ull;  // 1970-01-01 in 100 ns since 1601
 const uint64_t FILETIME_TICKS_PER_SECOND = 10000000ull;
 const uint64_t PACKED_FILE_LIMIT = 0xFFFFFFFFull;  // the certificate table's offset is 32 bits
@@ -50,39 +50,11 @@ struct Entry {
     int Method = PAYLOAD_STORED;
 };
 
-std::string Lower(std::string text)
-{
-    for (char &c : text)
-        c = (char)tolower((unsigned char)c);
-    return text;
-}
-
 std::string ResourceString(UINT id)
 {
     char text[NAME_BUFFER];
     LoadStringA(NULL, id, text, NAME_BUFFER);
     return text;
-}
-
-// The entry of `folder` named `name`: itself when it exists, otherwise the first, in sorted order,
-// that differs only in letter case, as Windows finds it; empty when none.
-std::string FindInFolder(const std::string &folder, const std::string &name)
-{
-    struct stat info;
-    if (name == CURRENT_DIRECTORY || lstat((folder + "/" + name).c_str(), &info) == 0)
-        return name;
-    std::vector<std::string> names;
-    if (DIR *dir = opendir(folder.c_str())) {
-        while (dirent *entry = readdir(dir))
-            names.push_back(entry->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    for (const std::string &entry : names) {
-        if (Lower(entry) == Lower(name))
-            return entry;
-    }
-    return "";
 }
 
 // The host path of a script's name below `folder`, its parts separated by '\' or '/'; empty when
